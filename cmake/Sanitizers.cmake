@@ -1,0 +1,10 @@
+# Applies the chosen sanitizer to everything built below this point.
+if(MENUTIP_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(MENUTIP_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT MENUTIP_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "MENUTIP_SANITIZE must be empty, address or thread")
+endif()

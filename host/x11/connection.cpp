@@ -1,0 +1,177 @@
+// Per-thread X connections, the error handlers, and the window-to-object table.
+#include "connection.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
+
+#include <host/error.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace host::x11 {
+namespace {
+
+thread_local std::shared_ptr<Connection> tCurrent;
+thread_local ErrorTrap* tTrap = nullptr;
+
+// X errors that nobody trapped: report and go on, as a toolkit should; the request that
+// failed was the program's, not the server's fault.
+int reportXError(Display* dpy, XErrorEvent* e) {
+    char text[256] = {};
+    XGetErrorText(dpy, e->error_code, text, sizeof text);
+    std::fprintf(stderr, "menutest: X error: %s (request %d.%d, resource 0x%lx)\n", text,
+                 e->request_code, e->minor_code, e->resourceid);
+    return 0;
+}
+
+// Losing the server is fatal: say so in one line and end without running exit handlers,
+// since other threads may still be inside Xlib.
+int handleIOError(Display*) {
+    std::fprintf(stderr, "menutest: error: lost the connection to the X server %s\n",
+                 DisplayName().c_str());
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+void installHandlersOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        XInitThreads();
+        XSetErrorHandler(handleXError);
+        XSetIOErrorHandler(handleIOError);
+    });
+}
+
+} // namespace
+
+int handleXError(Display* dpy, XErrorEvent* e) {
+    if (tTrap && tTrap->dpy_ == dpy) {
+        if (tTrap->errorCode_ == 0) {
+            tTrap->errorCode_ = e->error_code;
+        }
+        return 0;
+    }
+    return reportXError(dpy, e);
+}
+
+std::string DisplayName() {
+    const char* name = std::getenv("DISPLAY");
+    return (name && *name) ? std::string("\"") + name + "\"" : std::string("(DISPLAY is not set)");
+}
+
+std::shared_ptr<Connection> Connection::current() {
+    if (!tCurrent) {
+        installHandlersOnce();
+        Display* dpy = XOpenDisplay(nullptr);
+        if (!dpy) {
+            throw Error("XOpenDisplay", "could not open the X display " + DisplayName());
+        }
+        tCurrent = std::make_shared<Connection>(dpy);
+    }
+    return tCurrent;
+}
+
+void Connection::release() { tCurrent.reset(); }
+
+Connection::Connection(Display* dpy) : dpy_(dpy) {
+    Atom* slots[] = {&atoms_.wmProtocols,
+                     &atoms_.wmDeleteWindow,
+                     &atoms_.netWmName,
+                     &atoms_.utf8String,
+                     &atoms_.netWmWindowType,
+                     &atoms_.netWmWindowTypeDialog,
+                     &atoms_.netWmWindowTypeTooltip,
+                     &atoms_.netWmWindowTypeMenu,
+                     &atoms_.netWmWindowTypePopupMenu,
+                     &atoms_.netWmWindowTypeDropdownMenu,
+                     &atoms_.netWmState,
+                     &atoms_.netWmStateAbove,
+                     &atoms_.netWmStateSkipTaskbar,
+                     &atoms_.netWmStateModal,
+                     &atoms_.motifWmHints,
+                     &atoms_.wakeup};
+    const char* names[] = {"WM_PROTOCOLS",
+                           "WM_DELETE_WINDOW",
+                           "_NET_WM_NAME",
+                           "UTF8_STRING",
+                           "_NET_WM_WINDOW_TYPE",
+                           "_NET_WM_WINDOW_TYPE_DIALOG",
+                           "_NET_WM_WINDOW_TYPE_TOOLTIP",
+                           "_NET_WM_WINDOW_TYPE_MENU",
+                           "_NET_WM_WINDOW_TYPE_POPUP_MENU",
+                           "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
+                           "_NET_WM_STATE",
+                           "_NET_WM_STATE_ABOVE",
+                           "_NET_WM_STATE_SKIP_TASKBAR",
+                           "_NET_WM_STATE_MODAL",
+                           "_MOTIF_WM_HINTS",
+                           "_MENUTIP_WAKEUP"};
+    // One round trip for all atoms instead of one per atom.
+    Atom values[std::size(names)] = {};
+    XInternAtoms(dpy_, const_cast<char**>(names), static_cast<int>(std::size(names)), False,
+                 values);
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        *slots[i] = values[i];
+    }
+    hasShm_ = XShmQueryExtension(dpy_) == True;
+    if (depth() < 24) {
+        XCloseDisplay(dpy_);
+        throw Error("XOpenDisplay", "the X display needs a depth of 24 bits or more",
+                    {DisplayName()});
+    }
+}
+
+Connection::~Connection() { XCloseDisplay(dpy_); }
+
+Size Connection::rootSize() const {
+    ::Window r = 0;
+    int x = 0, y = 0;
+    unsigned int w = 0, h = 0, border = 0, depth = 0;
+    XGetGeometry(dpy_, root(), &r, &x, &y, &w, &h, &border, &depth);
+    return {static_cast<int>(w), static_cast<int>(h)};
+}
+
+void Connection::registerWindow(::Window w, std::weak_ptr<XbpPart> part) {
+    parts_[w] = std::move(part);
+}
+
+void Connection::unregisterWindow(::Window w) { parts_.erase(w); }
+
+std::shared_ptr<XbpPart> Connection::partFor(::Window w) const {
+    auto it = parts_.find(w);
+    return it == parts_.end() ? nullptr : it->second.lock();
+}
+
+unsigned long Connection::pixelFor(Color c) const {
+    const Visual* v = visual();
+    auto place = [](unsigned long value, unsigned long mask) {
+        int shift = 0;
+        while (mask && !(mask & 1)) {
+            mask >>= 1;
+            ++shift;
+        }
+        return (value & mask) << shift;
+    };
+    return place(static_cast<unsigned long>(RedOf(c)), v->red_mask) |
+           place(static_cast<unsigned long>(GreenOf(c)), v->green_mask) |
+           place(static_cast<unsigned long>(BlueOf(c)), v->blue_mask);
+}
+
+ErrorTrap::ErrorTrap(Display* dpy) : dpy_(dpy), previous_(tTrap) {
+    XSync(dpy_, False); // errors of earlier requests are not ours to trap
+    tTrap = this;
+}
+
+ErrorTrap::~ErrorTrap() {
+    XSync(dpy_, False);
+    tTrap = previous_;
+}
+
+bool ErrorTrap::sync() {
+    XSync(dpy_, False);
+    return errorCode_ == 0;
+}
+
+} // namespace host::x11

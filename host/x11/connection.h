@@ -1,0 +1,104 @@
+// Each thread that talks to the X server has its own connection, opened on first use and
+// closed when the thread ends (or at AppExit on the start thread). Windows, presentation
+// spaces and bitmaps keep a reference to the connection they were made on.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <host/values.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace host {
+class XbpPart;
+}
+
+namespace host::x11 {
+
+struct Atoms {
+    Atom wmProtocols = 0;
+    Atom wmDeleteWindow = 0;
+    Atom netWmName = 0;
+    Atom utf8String = 0;
+    Atom netWmWindowType = 0;
+    Atom netWmWindowTypeDialog = 0;
+    Atom netWmWindowTypeTooltip = 0;
+    Atom netWmWindowTypeMenu = 0;
+    Atom netWmWindowTypePopupMenu = 0;
+    Atom netWmWindowTypeDropdownMenu = 0;
+    Atom netWmState = 0;
+    Atom netWmStateAbove = 0;
+    Atom netWmStateSkipTaskbar = 0;
+    Atom netWmStateModal = 0;
+    Atom motifWmHints = 0;
+    Atom wakeup = 0;
+};
+
+class Connection {
+  public:
+    // The calling thread's connection; opens it on first use. Raises host::Error naming the
+    // display when it cannot be opened.
+    static std::shared_ptr<Connection> current();
+    // Drops the calling thread's reference (the connection closes once nothing uses it).
+    static void release();
+
+    explicit Connection(Display* dpy);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    Display* dpy() const { return dpy_; }
+    int screen() const { return DefaultScreen(dpy_); }
+    ::Window root() const { return RootWindow(dpy_, screen()); }
+    Visual* visual() const { return DefaultVisual(dpy_, screen()); }
+    int depth() const { return DefaultDepth(dpy_, screen()); }
+    Colormap colormap() const { return DefaultColormap(dpy_, screen()); }
+    const Atoms& atoms() const { return atoms_; }
+    bool hasShm() const { return hasShm_; }
+
+    // The root window's current size, asked of the server (it may change while we run).
+    Size rootSize() const;
+
+    // Which object each of this connection's windows belongs to, for event dispatch.
+    void registerWindow(::Window w, std::weak_ptr<XbpPart> part);
+    void unregisterWindow(::Window w);
+    std::shared_ptr<XbpPart> partFor(::Window w) const;
+
+    // An X pixel value for a colour number (24-bit TrueColor assumed; checked at open).
+    unsigned long pixelFor(Color c) const;
+
+  private:
+    Display* dpy_;
+    Atoms atoms_;
+    bool hasShm_ = false;
+    std::map<::Window, std::weak_ptr<XbpPart>> parts_;
+};
+
+int handleXError(Display* dpy, XErrorEvent* e);
+
+// Traps X errors on the calling thread for its lifetime; the XSync that makes late errors
+// arrive happens inside `sync()` (call it before reading `failed()`).
+class ErrorTrap {
+  public:
+    explicit ErrorTrap(Display* dpy);
+    ~ErrorTrap();
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+    bool sync(); // XSync, then: true when no error was trapped
+    bool failed() const { return errorCode_ != 0; }
+    int errorCode() const { return errorCode_; }
+
+  private:
+    friend int handleXError(Display*, XErrorEvent*);
+    Display* dpy_;
+    ErrorTrap* previous_;
+    int errorCode_ = 0;
+};
+
+// The name of the display the program uses, for messages.
+std::string DisplayName();
+
+} // namespace host::x11

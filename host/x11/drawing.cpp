@@ -1,0 +1,364 @@
+// Presentation spaces, bitmaps and the graphics primitives, drawn with cairo and pango.
+// Host coordinates are converted to device coordinates only through coords.h.
+#include "../core/bmp.h"
+#include "coords.h"
+#include "impl.h"
+
+#include <host/error.h>
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace host {
+namespace detail {
+
+// ---- PixelBuffer ---------------------------------------------------------------------
+
+PixelBuffer::PixelBuffer(int width, int height) : width_(width), height_(height) {
+    const std::size_t bytes = static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height);
+    if (bytes == 0) {
+        return;
+    }
+    shmid_ = ::shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (shmid_ >= 0) {
+        void* addr = ::shmat(shmid_, nullptr, 0);
+        // Marked for removal at once: the segment goes away with its last detach, also when
+        // the process dies.
+        ::shmctl(shmid_, IPC_RMID, nullptr);
+        if (addr != reinterpret_cast<void*>(-1)) {
+            data_ = static_cast<std::uint8_t*>(addr);
+            return;
+        }
+        shmid_ = -1;
+    }
+    heap_ = std::make_unique<std::uint8_t[]>(bytes);
+    data_ = heap_.get();
+}
+
+PixelBuffer::~PixelBuffer() { release(); }
+
+void PixelBuffer::release() {
+    if (attachedTo_) {
+        XShmDetach(attachedTo_->dpy(), &shm_);
+        XSync(attachedTo_->dpy(), False);
+        attachedTo_.reset();
+    }
+    if (shmid_ >= 0 && data_) {
+        ::shmdt(data_);
+    }
+    data_ = nullptr;
+    heap_.reset();
+    shmid_ = -1;
+}
+
+XShmSegmentInfo* PixelBuffer::shmFor(const std::shared_ptr<x11::Connection>& conn) {
+    if (shmid_ < 0 || !conn->hasShm()) {
+        return nullptr;
+    }
+    if (attachedTo_ == conn) {
+        return &shm_;
+    }
+    if (attachedTo_) {
+        return nullptr; // attached to another thread's connection: use the plain path
+    }
+    shm_ = {};
+    shm_.shmid = shmid_;
+    shm_.shmaddr = reinterpret_cast<char*>(data_);
+    shm_.readOnly = False;
+    x11::ErrorTrap trap(conn->dpy());
+    XShmAttach(conn->dpy(), &shm_);
+    if (!trap.sync()) {
+        return nullptr; // e.g. a server on another machine cannot see our memory
+    }
+    attachedTo_ = conn;
+    return &shm_;
+}
+
+// ---- PresSpaceImpl -------------------------------------------------------------------
+
+cairo_surface_t* PresSpaceImpl::surface() {
+    switch (target) {
+    case Target::ToBitmap:
+        return bitmap ? bitmap->cairo() : nullptr;
+    case Target::ToWindow:
+        if (!windowSurface && window) {
+            windowSurface.reset(cairo_xlib_surface_create(conn->dpy(), window, conn->visual(),
+                                                          windowSize.width, windowSize.height));
+        }
+        return windowSurface.get();
+    case Target::Unbound:
+        break;
+    }
+    return nullptr;
+}
+
+int PresSpaceImpl::height() const {
+    switch (target) {
+    case Target::ToBitmap:
+        return bitmap ? bitmap->pixels->height() : 0;
+    case Target::ToWindow:
+        return windowSize.height;
+    case Target::Unbound:
+        break;
+    }
+    return 0;
+}
+
+void PresSpaceImpl::flush() {
+    if (target == Target::ToWindow && windowSurface) {
+        cairo_surface_flush(windowSurface.get());
+        XFlush(conn->dpy());
+    } else if (target == Target::ToBitmap && bitmap && bitmap->cairo()) {
+        cairo_surface_flush(bitmap->cairo());
+    }
+}
+
+} // namespace detail
+
+namespace x11 {
+
+LayoutPtr MakeLayout(cairo_t* cr, const Font& font, const std::string& text) {
+    LayoutPtr layout(pango_cairo_create_layout(cr));
+    FontDescPtr desc(pango_font_description_from_string(font.description.c_str()));
+    pango_layout_set_font_description(layout.get(), desc.get());
+    // Plain text, never markup: a tip may contain any characters.
+    pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
+    return layout;
+}
+
+} // namespace x11
+
+namespace {
+
+using detail::PresSpaceImpl;
+
+// Runs `draw` with a cairo context on the space's surface; false when there is none.
+template <typename F> bool withCairo(const std::shared_ptr<XbpPresSpace>& ps, F&& draw) {
+    if (!ps) {
+        throw Error("drawing", "no presentation space (NIL) given");
+    }
+    PresSpaceImpl& p = ps->impl();
+    cairo_surface_t* s = p.surface();
+    if (!s) {
+        return false;
+    }
+    x11::CairoPtr cr(cairo_create(s));
+    draw(cr.get(), p, p.height());
+    const bool ok = cairo_status(cr.get()) == CAIRO_STATUS_SUCCESS;
+    cr.reset();
+    p.flush();
+    return ok;
+}
+
+void setSource(cairo_t* cr, Color c) {
+    cairo_set_source_rgb(cr, RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0);
+}
+
+// A measuring context for spaces that have no surface yet (a space made only to measure).
+cairo_t* measuringContext() {
+    thread_local x11::SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
+    thread_local x11::CairoPtr cr(cairo_create(surface.get()));
+    return cr.get();
+}
+
+} // namespace
+
+Font DefaultFont() { return Font{"Sans 10"}; }
+
+// ---- XbpPresSpace ----------------------------------------------------------------------
+
+XbpPresSpace::XbpPresSpace() : impl_(std::make_unique<detail::PresSpaceImpl>()) {
+    impl_->font = DefaultFont();
+}
+XbpPresSpace::~XbpPresSpace() = default;
+
+std::shared_ptr<XbpPresSpace> XbpPresSpace::New() {
+    return std::shared_ptr<XbpPresSpace>(new XbpPresSpace());
+}
+
+std::shared_ptr<XbpPresSpace> XbpPresSpace::create() {
+    impl_->created = true;
+    return shared_from_this();
+}
+
+Font XbpPresSpace::setFont(std::optional<Font> font) {
+    Font previous = impl_->font;
+    if (font) {
+        impl_->font = std::move(*font);
+    }
+    return previous;
+}
+
+Color XbpPresSpace::setColor(std::optional<Color> color) {
+    const Color previous = impl_->color;
+    if (color) {
+        impl_->color = *color;
+    }
+    return previous;
+}
+
+Size XbpPresSpace::size() const {
+    if (impl_->target == detail::PresSpaceImpl::Target::ToWindow) {
+        return impl_->windowSize;
+    }
+    return impl_->bitmap ? impl_->bitmap->size() : Size{};
+}
+
+// ---- XbpBitmap -------------------------------------------------------------------------
+
+XbpBitmap::XbpBitmap() : impl_(std::make_unique<detail::BitmapImpl>()) {}
+
+XbpBitmap::~XbpBitmap() {
+    if (impl_->ps) {
+        impl_->ps->impl().bitmap = nullptr;
+        impl_->ps->impl().target = detail::PresSpaceImpl::Target::Unbound;
+    }
+}
+
+std::shared_ptr<XbpBitmap> XbpBitmap::New() { return std::shared_ptr<XbpBitmap>(new XbpBitmap()); }
+
+std::shared_ptr<XbpBitmap> XbpBitmap::create() {
+    impl_->created = true;
+    return shared_from_this();
+}
+
+std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace> ps) {
+    auto previous = impl_->ps;
+    if (previous) {
+        previous->impl().bitmap = nullptr;
+        previous->impl().target = detail::PresSpaceImpl::Target::Unbound;
+    }
+    if (ps) {
+        auto& p = ps->impl();
+        if (p.target == detail::PresSpaceImpl::Target::ToWindow) {
+            throw Error("XbpBitmap:presSpace", "the presentation space belongs to a window");
+        }
+        p.target = detail::PresSpaceImpl::Target::ToBitmap;
+        p.bitmap = impl_.get();
+    }
+    impl_->ps = std::move(ps);
+    return previous;
+}
+
+std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace() const { return impl_->ps; }
+
+bool XbpBitmap::make(int width, int height) {
+    if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
+        throw Error("XbpBitmap:make", "bitmap size out of range",
+                    {std::to_string(width), std::to_string(height)});
+    }
+    detail::BitmapImpl& b = *impl_;
+    if (b.pixels->width() != width || b.pixels->height() != height) {
+        b.surface.reset();
+        b.pixels.reset(); // free the old pixels before the new ones are touched
+        b.pixels = std::make_unique<detail::PixelBuffer>(width, height);
+        b.surface.reset(cairo_image_surface_create_for_data(b.pixels->data(), CAIRO_FORMAT_RGB24,
+                                                            width, height,
+                                                            static_cast<int>(b.pixels->stride())));
+    }
+    // A fresh black image. Reusing the buffer of the same size avoids touching new pages.
+    std::memset(b.pixels->data(), 0,
+                static_cast<std::size_t>(b.pixels->stride()) * static_cast<std::size_t>(height));
+    cairo_surface_mark_dirty(b.surface.get());
+    return true;
+}
+
+Size XbpBitmap::size() const { return impl_->size(); }
+
+bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
+    if (!impl_->cairo()) {
+        return false;
+    }
+    const Size sz = size();
+    return withCairo(target, [&](cairo_t* cr, PresSpaceImpl&, int height) {
+        const double top = x11::ToDeviceY(at.y + sz.height, height);
+        cairo_set_source_surface(cr, impl_->cairo(), at.x, top);
+        cairo_paint(cr);
+    });
+}
+
+bool XbpBitmap::saveFile(const std::string& path) const {
+    if (!impl_->cairo()) {
+        return false;
+    }
+    cairo_surface_flush(impl_->cairo());
+    const detail::PixelBuffer& px = *impl_->pixels;
+    return bmp::WriteFile(path, px.data(), px.width(), px.height(), px.stride());
+}
+
+// ---- Primitives ------------------------------------------------------------------------
+
+bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
+                 const std::vector<Point>& ends, const std::vector<Color>& colors, int kind) {
+    if (kind != gradient::Linear) {
+        throw Error("GraGradient", "unknown gradient kind", {std::to_string(kind)});
+    }
+    if (ends.empty() || colors.size() < 2) {
+        throw Error("GraGradient", "a gradient needs an end point and two colours");
+    }
+    return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl&, int height) {
+        const Point end = ends.front();
+        x11::PatternPtr pattern(cairo_pattern_create_linear(start.x, x11::ToDeviceY(start.y, height),
+                                                            end.x, x11::ToDeviceY(end.y, height)));
+        const double last = static_cast<double>(colors.size() - 1);
+        for (std::size_t i = 0; i < colors.size(); ++i) {
+            const Color c = colors[i];
+            cairo_pattern_add_color_stop_rgb(pattern.get(), static_cast<double>(i) / last,
+                                             RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0);
+        }
+        cairo_set_source(cr, pattern.get());
+        cairo_paint(cr);
+    });
+}
+
+bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point upperRight,
+            int fillMode) {
+    if (fillMode < fill::Fill || fillMode > fill::FillOutline) {
+        throw Error("GraBox", "unknown fill mode", {std::to_string(fillMode)});
+    }
+    return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl& p, int height) {
+        const Rect r{std::min(lowerLeft.x, upperRight.x), std::min(lowerLeft.y, upperRight.y),
+                     std::max(lowerLeft.x, upperRight.x), std::max(lowerLeft.y, upperRight.y)};
+        const x11::DeviceRect d = x11::ToDevice(r, height);
+        setSource(cr, p.color);
+        cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+        if (fillMode & fill::Fill) {
+            cairo_rectangle(cr, d.x, d.y, d.width, d.height);
+            cairo_fill(cr);
+        }
+        if (fillMode & fill::Outline) {
+            // A one-pixel line through the centres of the edge pixels covers exactly them.
+            cairo_set_line_width(cr, 1.0);
+            cairo_rectangle(cr, d.x + 0.5, d.y + 0.5, d.width - 1, d.height - 1);
+            cairo_stroke(cr);
+        }
+    });
+}
+
+bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::string& text) {
+    return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl& p, int height) {
+        x11::LayoutPtr layout = x11::MakeLayout(cr, p.font, text);
+        const double baseline = pango_layout_get_baseline(layout.get()) / double(PANGO_SCALE);
+        setSource(cr, p.color);
+        cairo_move_to(cr, at.x, x11::ToDeviceY(at.y, height) - baseline);
+        pango_cairo_show_layout(cr, layout.get());
+    });
+}
+
+TextBox GraQueryTextBox(const std::shared_ptr<XbpPresSpace>& ps, const std::string& text) {
+    if (!ps) {
+        throw Error("GraQueryTextBox", "no presentation space (NIL) given");
+    }
+    x11::LayoutPtr layout = x11::MakeLayout(measuringContext(), ps->impl().font, text);
+    PangoRectangle logical{};
+    pango_layout_get_pixel_extents(layout.get(), nullptr, &logical);
+    const int ascent = PANGO_PIXELS(pango_layout_get_baseline(layout.get()));
+    const int descent = logical.height - ascent;
+    const int width = logical.width;
+    return TextBox{{0, ascent}, {0, -descent}, {width, ascent}, {width, -descent}, {width, 0}};
+}
+
+} // namespace host

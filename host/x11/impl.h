@@ -1,0 +1,124 @@
+// The X11 state behind the public window and drawing objects. Only host/x11 sees this.
+#pragma once
+
+#include "connection.h"
+#include "handles.h"
+
+#include <host/drawing.h>
+#include <host/windows.h>
+
+#include <X11/extensions/XShm.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace host::detail {
+
+// Pixels of a bitmap: 32-bit BGRX rows, in a shared-memory segment when the server offers
+// MIT-SHM (so a screen grab lands in place), otherwise on the heap.
+class PixelBuffer {
+  public:
+    PixelBuffer() = default;
+    PixelBuffer(int width, int height);
+    ~PixelBuffer();
+    PixelBuffer(const PixelBuffer&) = delete;
+    PixelBuffer& operator=(const PixelBuffer&) = delete;
+
+    std::uint8_t* data() const { return data_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    std::ptrdiff_t stride() const { return static_cast<std::ptrdiff_t>(width_) * 4; }
+    bool empty() const { return data_ == nullptr; }
+
+    // The segment attached to this connection's server, or nullptr when the buffer is not
+    // shared memory or the server cannot attach it.
+    XShmSegmentInfo* shmFor(const std::shared_ptr<x11::Connection>& conn);
+
+  private:
+    void release();
+    std::uint8_t* data_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+    int shmid_ = -1;
+    std::unique_ptr<std::uint8_t[]> heap_;
+    std::shared_ptr<x11::Connection> attachedTo_;
+    XShmSegmentInfo shm_{};
+};
+
+struct BitmapImpl {
+    std::unique_ptr<PixelBuffer> pixels = std::make_unique<PixelBuffer>();
+    x11::SurfacePtr surface; // a cairo image surface over `pixels`
+    std::shared_ptr<XbpPresSpace> ps;
+    bool created = false;
+
+    cairo_surface_t* cairo() const { return surface.get(); }
+    Size size() const { return {pixels->width(), pixels->height()}; }
+};
+
+struct PresSpaceImpl {
+    enum class Target { Unbound, ToBitmap, ToWindow };
+    Target target = Target::Unbound;
+    BitmapImpl* bitmap = nullptr; // the bitmap this space is bound to (it unbinds on death)
+    std::shared_ptr<x11::Connection> conn;
+    ::Window window = 0;
+    Size windowSize;
+    x11::SurfacePtr windowSurface; // made on first drawing while locked
+    Color color = 0;
+    Font font;
+    bool created = false;
+
+    // The surface drawing goes to, or nullptr when there is none; `height` for conversion.
+    cairo_surface_t* surface();
+    int height() const;
+    void flush(); // after drawing: a window's pixels reach the server
+};
+
+struct WindowImpl {
+    std::weak_ptr<XbpWindow> self;
+    std::weak_ptr<XbpWindow> parent; // children never own their parent
+    bool desktop = false;
+    std::shared_ptr<x11::Connection> conn;
+    ::Window xid = 0;
+    std::optional<Point> pos;
+    std::optional<Size> size;
+    Color fg = 0x000000;
+    Color bg = 0xffffff;
+    Font font;
+    bool visible = true;
+    bool clipParent = false;
+    bool clipChildren = false;
+    bool overrideRedirect = false;
+    bool created = false;
+    std::shared_ptr<XbpPresSpace> lockedPS;
+    // Drawing area.
+    std::shared_ptr<XbpBitmap> bitmap;
+    int options = 0;
+
+    bool isTopLevel() const;
+    int parentHeight() const;
+    void registerSelf();
+};
+
+} // namespace host::detail
+
+namespace host::x11 {
+
+// The X event mask for windows made on the calling thread: input and exposure on the thread
+// that runs the event loop, none on threads without one (their windows never repaint, and
+// events nobody reads would pile up in the connection's queue).
+long EventMaskForThisThread(long wanted);
+// Marks the calling thread as the one whose AppEvent runs the program's event loop.
+void MarkEventThread();
+bool IsEventThread();
+
+// Paints a drawing area's background and bitmap; used for its Paint event.
+void PaintDrawingArea(detail::WindowImpl& w);
+
+// The menu bar's strip height for a font, in pixels.
+int MenuBarHeight(const Font& font);
+
+// Text layout in a font, for measuring and drawing.
+LayoutPtr MakeLayout(cairo_t* cr, const Font& font, const std::string& text);
+
+} // namespace host::x11

@@ -1,14 +1,16 @@
 // XTest input and read-back helpers for GUI tests.
 #include "support/xserver.h"
 
-#include <X11/Xatom.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 namespace testx {
 

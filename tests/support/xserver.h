@@ -3,8 +3,8 @@
 // (origin top left), since that is what the server reports.
 #pragma once
 
-#include <X11/Xlib.h>
-
+// Xlib's headers define macros (None, Bool, Status) that break other headers; this one
+// stays free of them. Tests that need Xlib include it after everything else.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -12,7 +12,12 @@
 #include <string>
 #include <vector>
 
+struct _XDisplay;
+
 namespace testx {
+
+using Display = ::_XDisplay;
+using Window = unsigned long; // an X resource id
 
 struct Geometry {
     int x = 0; // top left corner on the root window

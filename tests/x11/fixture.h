@@ -1,0 +1,31 @@
+// Runs a test body as the runtime's main routine (so the thread is the event thread), with
+// errors reported to the test instead of ending the process.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <host/application.h>
+#include <host/windows.h>
+
+#include <functional>
+#include <memory>
+
+#include "support/xserver.h"
+
+namespace hosttest {
+
+void RunAsMain(const std::function<void()>& body);
+
+// Takes events and dispatches them until `done` or the time (ms) passes; returns `done()`.
+bool PumpUntil(const std::function<bool()>& done, int ms);
+
+// Reads a BMP written by XbpBitmap::saveFile: pixel (x, y) in host coordinates (y up).
+struct BmpImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> bytes;
+    testx::Pixel at(int x, int y) const;
+};
+BmpImage ReadBmp(const std::string& path);
+
+} // namespace hosttest

@@ -1,0 +1,131 @@
+// Dialogs on a real X server: what the server shows for them, read back from the server.
+#include "fixture.h"
+
+#include <host/drawing.h>
+#include <host/error.h>
+
+using namespace host;
+using hosttest::PumpUntil;
+using hosttest::RunAsMain;
+
+namespace {
+
+std::shared_ptr<XbpDialog> makeDialog(const std::string& title, Size size) {
+    auto dlg = XbpDialog::New(AppDesktop(), nullptr, Nil, size,
+                              {{pp::Background, GraMakeRGBColor({255, 255, 255})}}, false);
+    dlg->title(title);
+    dlg->create();
+    return dlg;
+}
+
+} // namespace
+
+TEST(Dialog, CentredManagedWindowWithTitleAndSize) {
+    testx::XServer x;
+    RunAsMain([&] {
+        auto dlg = makeDialog("Centred dialog", {800, 600});
+        EXPECT_FALSE(x.findMapped("Centred dialog")) << "created hidden";
+        CenterControl(dlg);
+        dlg->show();
+        auto w = x.findMapped("Centred dialog");
+        ASSERT_TRUE(w);
+        const testx::Geometry g = x.geometry(*w);
+        // No window manager runs here, so the placement is exact.
+        EXPECT_EQ(g.width, 800);
+        EXPECT_EQ(g.height, 600);
+        EXPECT_EQ(g.x, (x.screenWidth() - 800) / 2);
+        EXPECT_EQ(g.y, (x.screenHeight() - 600) / 2);
+        EXPECT_FALSE(x.overrideRedirect(*w));
+        EXPECT_EQ(dlg->currentPos(), (Point{(x.screenWidth() - 800) / 2, (x.screenHeight() - 600) / 2}));
+        dlg->destroy();
+        EXPECT_FALSE(x.findMapped("Centred dialog"));
+    });
+}
+
+TEST(Dialog, MenuBarStripSitsAboveTheDrawingArea) {
+    testx::XServer x;
+    RunAsMain([&] {
+        auto dlg = makeDialog("Strip", {640, 480});
+        auto area = dlg->drawingArea();
+        ASSERT_TRUE(area);
+        EXPECT_EQ(area->currentSize(), (Size{640, 480})) << "no bar: the area fills the dialog";
+        auto bar = dlg->menuBar();
+        EXPECT_EQ(bar, dlg->menuBar()) << "one bar per dialog";
+        const Size withBar = area->currentSize();
+        EXPECT_EQ(withBar.width, 640);
+        EXPECT_GT(withBar.height, 480 - 40);
+        EXPECT_LT(withBar.height, 480 - 12);
+        dlg->show();
+        auto w = x.findMapped("Strip");
+        ASSERT_TRUE(w);
+        auto kids = x.mappedChildren(*w);
+        ASSERT_EQ(kids.size(), 2u);
+        // The strip's bottom edge meets the area's top edge.
+        testx::Geometry a = x.geometry(kids[0]), b = x.geometry(kids[1]);
+        if (a.y > b.y) {
+            std::swap(a, b);
+        }
+        EXPECT_EQ(a.y + a.height, b.y);
+        EXPECT_EQ(b.height, withBar.height);
+        bar->destroy();
+        dlg->destroy();
+    });
+}
+
+TEST(Dialog, UndecoratedOnTopDialogIsATipWindow) {
+    testx::XServer x;
+    RunAsMain([&] {
+        auto tip = XbpDialog::New(AppDesktop(), nullptr, Point{100, 60}, Size{128, 22},
+                                  {{pp::Background, GraMakeRGBColor({255, 255, 180})}}, true);
+        tip->border(1);
+        tip->titlebar(false);
+        tip->alwaysOnTop(true);
+        tip->create();
+        // `create` returns with the window on screen, at the host position (lower left corner).
+        std::optional<testx::Window> found;
+        for (auto w : x.mappedTopLevels()) {
+            const auto g = x.geometry(w);
+            if (g.width == 128 && g.height == 22) {
+                found = w;
+            }
+        }
+        ASSERT_TRUE(found);
+        EXPECT_TRUE(x.overrideRedirect(*found));
+        const auto g = x.geometry(*found);
+        EXPECT_EQ(g.x, 100);
+        EXPECT_EQ(g.y, x.screenHeight() - 60 - 22);
+        EXPECT_EQ(tip->drawingArea()->currentSize(), (Size{128, 22}));
+        EXPECT_TRUE(testx::near(x.pixel(g.x + 5, g.y + 5), 255, 255, 180, 0)) << str(x.pixel(g.x + 5, g.y + 5));
+        tip->destroy();
+        EXPECT_EQ(x.mappedTopLevels().size(), 0u);
+    });
+}
+
+TEST(Dialog, AppWindowAndFocusReturnThePreviousHolderIncludingNil) {
+    testx::XServer x;
+    RunAsMain([&] {
+        auto dlg = makeDialog("Focus", {300, 200});
+        dlg->show();
+        EXPECT_EQ(SetAppWindow(dlg), nullptr);
+        EXPECT_EQ(SetAppWindow(nullptr), dlg);
+        EXPECT_EQ(SetAppWindow(nullptr), nullptr);
+        EXPECT_EQ(SetAppFocus(dlg->drawingArea()), nullptr);
+        EXPECT_EQ(SetAppFocus(nullptr), dlg->drawingArea());
+        EXPECT_EQ(SetAppFocus(nullptr), nullptr);
+        dlg->destroy();
+    });
+}
+
+TEST(Dialog, MisuseRaisesTheRuntimeError) {
+    testx::XServer x;
+    RunAsMain([&] {
+        EXPECT_THROW(XbpDialog::New(AppDesktop(), nullptr, Nil, Size{0, 10}), Error);
+        auto dlg = XbpDialog::New(AppDesktop(), nullptr, Nil, Size{10, 10}, {}, false);
+        EXPECT_THROW(dlg->show(), Error) << "not created yet";
+        dlg->create();
+        EXPECT_THROW(dlg->create(), Error);
+        dlg->destroy();
+        EXPECT_THROW(dlg->lockPS(), Error);
+        EXPECT_THROW(CenterControl(nullptr), Error);
+    });
+}

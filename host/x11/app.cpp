@@ -168,7 +168,8 @@ bool noteConfigure(const std::shared_ptr<XbpPart>& part, const XConfigureEvent& 
     }
     detail::WindowImpl& impl = w->impl();
     const Size size{e.width, e.height};
-    const bool resized = impl.size != size;
+    const bool resized = impl.serverSize != size;
+    impl.serverSize = size;
     impl.size = size;
     if (impl.isTopLevel()) {
         // Only synthetic events (from a window manager) carry root coordinates.
@@ -213,6 +214,9 @@ std::optional<HostEvent> translate(Connection& c, XEvent& ev) {
         char text[16] = {};
         KeySym sym = NoSymbol;
         const int n = XLookupString(&ev.xkey, text, sizeof text, &sym, nullptr);
+        if (IsModifierKey(sym)) {
+            return std::nullopt; // Shift, Alt, ... alone are no keystrokes; they ride in mp2
+        }
         h.code = event::Keyboard;
         h.mp1 = keyCode(sym, text, n);
         h.mp2 = modifiers(ev.xkey.state);

@@ -82,6 +82,7 @@ struct WindowImpl {
     ::Window xid = 0;
     std::optional<Point> pos;
     std::optional<Size> size;
+    Size serverSize; // the size the server last reported, to tell resizes apart from moves
     Color fg = 0x000000;
     Color bg = 0xffffff;
     Font font;

@@ -466,6 +466,7 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     const Size rootSize = w.conn->rootSize();
     const Size size = w.size.value_or(Size{400, 300});
     w.size = size;
+    w.serverSize = size;
     w.pos = w.pos.value_or(Point{0, rootSize.height - size.height});
     // Without a title bar and kept on top: a window the window manager leaves alone (a tip).
     w.overrideRedirect = !s.titlebar && s.alwaysOnTop;
@@ -492,6 +493,7 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     detail::WindowImpl& a = s.drawingArea->impl();
     a.self = s.drawingArea;
     a.conn = w.conn;
+    a.serverSize = size;
     a.xid = makeWindow(*w.conn, w.xid, {0, 0, size.width, size.height}, w.bg,
                        kWindowMask | kInputMask, false);
     a.created = true;
@@ -541,6 +543,7 @@ bool XbpDialog::configure() {
         detail::WindowImpl& a = s.drawingArea->impl();
         const Size areaSize{size.width, size.height - barHeight};
         a.size = areaSize;
+        a.serverSize = areaSize; // we asked for it: its ConfigureNotify is no news
         a.pos = Point{0, 0};
         XMoveResizeWindow(w.conn->dpy(), a.xid, 0, barHeight, static_cast<unsigned>(areaSize.width),
                           static_cast<unsigned>(areaSize.height));

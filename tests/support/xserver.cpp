@@ -16,7 +16,13 @@ namespace testx {
 
 XServer::XServer() {
     const char* name = std::getenv("DISPLAY");
-    dpy_ = (name && *name) ? XOpenDisplay(name) : nullptr;
+    // A busy server may turn a connection away for a moment; a missing one never answers.
+    for (int attempt = 0; name && *name && !dpy_ && attempt < 20; ++attempt) {
+        dpy_ = XOpenDisplay(name);
+        if (!dpy_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
     if (!dpy_) {
         ADD_FAILURE() << "GUI test needs an X server; DISPLAY=" << (name ? name : "(unset)");
         throw std::runtime_error("no X server");

@@ -1,0 +1,138 @@
+// The program as a user meets it: the dialog it shows, the keys that end it or not, the close
+// button, and the two desktop captures it leaves in its folder.
+#include "program.h"
+
+#include <filesystem>
+#include <thread>
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+using apptest::Program;
+using apptest::readBmp;
+
+TEST(StartAndLook, CentredDialogWithTheGradientUnderItsMenuBar) {
+    testx::XServer x;
+    Program p(x);
+    ASSERT_TRUE(p.start());
+    const auto g = x.geometry(*p.dialog);
+    EXPECT_EQ(g.width, 800);
+    EXPECT_EQ(g.height, 600);
+    EXPECT_EQ(g.x, (x.screenWidth() - 800) / 2) << "centred: no window manager moves it here";
+    EXPECT_EQ(g.y, (x.screenHeight() - 600) / 2);
+    const auto a = p.area();
+    EXPECT_EQ(a.width, 800);
+    EXPECT_GT(a.y, g.y) << "the menu bar strip sits above the drawing area";
+    EXPECT_EQ(a.y + a.height, g.y + g.height);
+    const auto lowerLeft = x.pixel(a.x, a.y + a.height - 1);
+    const auto upperRight = x.pixel(a.x + a.width - 1, a.y);
+    const auto centre = x.pixel(a.x + a.width / 2, a.y + a.height / 2);
+    EXPECT_TRUE(testx::near(lowerLeft, 6, 190, 225, 4)) << str(lowerLeft);
+    EXPECT_TRUE(testx::near(upperRight, 210, 250, 255, 4)) << str(upperRight);
+    EXPECT_TRUE(testx::near(centre, 108, 220, 240, 4)) << str(centre);
+    const auto status = p.escape();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(status->exited);
+    EXPECT_EQ(status->code, 0);
+    EXPECT_FALSE(x.findMapped(apptest::kTitle)) << "no window left behind";
+}
+
+TEST(EndWithEscape, LeavesBothCapturesTheSizeOfTheScreen) {
+    testx::XServer x;
+    Program p(x);
+    ASSERT_TRUE(p.start());
+    ASSERT_TRUE(p.escape());
+    for (const char* name : {"FirstDeskPS.bmp", "LastDeskPS.bmp"}) {
+        const auto bmp = readBmp(p.folder / name);
+        ASSERT_TRUE(bmp.valid()) << name;
+        EXPECT_EQ(bmp.width, x.screenWidth()) << name;
+        EXPECT_EQ(bmp.height, x.screenHeight()) << name;
+        EXPECT_EQ(bmp.bytes.size(), 54u + static_cast<std::size_t>(x.screenWidth()) * 3 *
+                                              static_cast<std::size_t>(x.screenHeight()))
+            << name;
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(p.folder.path()), {}), 2)
+        << "nothing but the two captures";
+}
+
+TEST(EndWithTheCloseButton, TheWindowManagersRequestEndsTheProgram) {
+    testx::XServer x;
+    Program p(x);
+    ASSERT_TRUE(p.start());
+    // What a window manager sends when the user clicks the close button (ICCCM).
+    Display* dpy = x.display();
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = *p.dialog;
+    ev.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
+    XSendEvent(dpy, *p.dialog, False, NoEventMask, &ev);
+    XSync(dpy, False);
+    const auto status = p.child->wait(std::chrono::milliseconds(3000));
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(status->exited);
+    EXPECT_EQ(status->code, 0);
+    EXPECT_TRUE(std::filesystem::exists(p.folder / "LastDeskPS.bmp"));
+}
+
+TEST(KeysThatAreNotEscape, AreTakenAndTheProgramGoesOn) {
+    testx::XServer x;
+    Program p(x);
+    ASSERT_TRUE(p.start());
+    x.tapKey(XK_a);
+    x.tapKey(XK_Return);
+    x.tapKey(XK_Up);
+    x.tapKey(XK_space);
+    x.tapKey(XK_x, XK_Control_L);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(p.child->running());
+    EXPECT_TRUE(x.findMapped(apptest::kTitle));
+    const auto status = p.escape();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->code, 0);
+}
+
+TEST(Captures, FirstShowsTheDesktopWithoutTheDialogAndLastIsTakenAfterItIsGone) {
+    testx::XServer x;
+    x.paintRoot(0x336699);
+    Program p(x);
+    ASSERT_TRUE(p.start());
+    const auto g = x.geometry(*p.dialog);
+    ASSERT_TRUE(p.escape());
+    x.paintRoot(0);
+    const auto first = readBmp(p.folder / "FirstDeskPS.bmp");
+    const auto last = readBmp(p.folder / "LastDeskPS.bmp");
+    ASSERT_TRUE(first.valid());
+    ASSERT_TRUE(last.valid());
+    // Where the dialog stood, and around it, both show the desktop's own pattern.
+    const std::pair<int, int> spots[] = {{g.x + 10, g.y + 10},
+                                         {g.x + 400, g.y + 300},
+                                         {g.x + 790, g.y + 590},
+                                         {5, 5},
+                                         {x.screenWidth() - 1, x.screenHeight() - 1}};
+    for (const auto& [px, py] : spots) {
+        EXPECT_TRUE(testx::near(first.screenPixel(px, py), 0x33, 0x66, 0x99, 0))
+            << "first at " << px << "," << py << ": " << str(first.screenPixel(px, py));
+        EXPECT_TRUE(testx::near(last.screenPixel(px, py), 0x33, 0x66, 0x99, 0))
+            << "last at " << px << "," << py << ": " << str(last.screenPixel(px, py));
+    }
+}
+
+TEST(Captures, EarlierFilesAndLinksAreReplacedNeverFollowed) {
+    testx::XServer x;
+    Program p(x);
+    { std::ofstream(p.folder / "FirstDeskPS.bmp") << "an old capture"; }
+    testx::TempFolder elsewhere;
+    const std::string victim = elsewhere / "precious.txt";
+    { std::ofstream(victim) << "keep me"; }
+    std::filesystem::create_symlink(victim, p.folder / "LastDeskPS.bmp");
+    ASSERT_TRUE(p.start());
+    ASSERT_TRUE(p.escape());
+    EXPECT_TRUE(readBmp(p.folder / "FirstDeskPS.bmp").valid());
+    EXPECT_FALSE(std::filesystem::is_symlink(p.folder / "LastDeskPS.bmp"));
+    EXPECT_TRUE(readBmp(p.folder / "LastDeskPS.bmp").valid());
+    std::ifstream in(victim);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(text, "keep me");
+}

@@ -16,6 +16,8 @@ constexpr int kSetting43 = 43;
 
 TipTable aTips; // five NIL slots at program start
 
+} // namespace
+
 // Copies the desktop's picture into the bitmap behind oPS and saves it under cFile.
 void DeskCapture(const std::shared_ptr<XbpPresSpace>& oPS, const std::shared_ptr<XbpBitmap>& oBG,
                  const std::string& cFile) {
@@ -27,8 +29,6 @@ void DeskCapture(const std::shared_ptr<XbpPresSpace>& oPS, const std::shared_ptr
     FErase(cFile);
     oBG->saveFile(cFile);
 }
-
-} // namespace
 
 const TipTable& Tips() { return aTips; }
 

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <memory>
+#include <string>
 
 namespace Test {
 
@@ -14,6 +15,10 @@ namespace Test {
 void AppSys();
 void DbeSys();
 void Main();
+
+// Copies the desktop's picture into the bitmap behind oPS and saves it under cFile.
+void DeskCapture(const std::shared_ptr<host::XbpPresSpace>& oPS,
+                 const std::shared_ptr<host::XbpBitmap>& oBG, const std::string& cFile);
 
 // The dialog's close callback: posts event 27 to the application window.
 bool CloseCallback();

@@ -275,6 +275,9 @@ void AppExit() { Connection::release(); }
 
 int Start(const StartupRecord& record) {
     x11::MarkEventThread();
+    // Loading the font configuration takes tens of milliseconds; do it beside the program's
+    // start-up work instead of in front of its first text.
+    std::jthread warmFonts(x11::WarmFonts);
     const ErrorHandler& onError = record.errorSys ? record.errorSys : ErrorHandler(ErrorSys);
     try {
         for (const Hook* hook : {&record.appSys, &record.dbeSys, &record.main}) {

@@ -25,6 +25,11 @@ class PixelBuffer {
     PixelBuffer(const PixelBuffer&) = delete;
     PixelBuffer& operator=(const PixelBuffer&) = delete;
 
+    // Takes a new size within the memory it has; false when the memory is too small.
+    bool reshape(int width, int height);
+    // True until the buffer's memory was first reshaped: new memory is already black.
+    bool fresh() const { return fresh_; }
+
     std::uint8_t* data() const { return data_; }
     int width() const { return width_; }
     int height() const { return height_; }
@@ -40,6 +45,8 @@ class PixelBuffer {
     std::uint8_t* data_ = nullptr;
     int width_ = 0;
     int height_ = 0;
+    std::size_t capacity_ = 0;
+    bool fresh_ = true;
     int shmid_ = -1;
     std::unique_ptr<std::uint8_t[]> heap_;
     std::shared_ptr<x11::Connection> attachedTo_;
@@ -118,6 +125,9 @@ void PaintDrawingArea(detail::WindowImpl& w);
 
 // The menu bar's strip height for a font, in pixels.
 int MenuBarHeight(const Font& font);
+
+// Loads the font configuration and the default font (run once, on any thread).
+void WarmFonts();
 
 // Text layout in a font, for measuring and drawing.
 LayoutPtr MakeLayout(cairo_t* cr, const Font& font, const std::string& text);

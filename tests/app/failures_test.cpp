@@ -22,19 +22,22 @@ class PrivateServer {
         pid_ = ::fork();
         if (pid_ == 0) {
             ::close(fds[0]);
-            // A high descriptor: the server opens files of its own at the low numbers.
-            ::dup2(fds[1], 9);
-            const std::string fd = "9";
+            const std::string fd = std::to_string(fds[1]);
             ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
                      "-nolisten", "tcp", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(fds[1]);
-        char buf[32] = {};
-        const ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
+        // The server writes its number and the newline separately; closing the pipe before
+        // the newline arrives makes the server die of EPIPE. Read through to the newline.
+        std::string number;
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
         ::close(fds[0]);
-        if (n > 0) {
-            display_ = ":" + std::string(buf, static_cast<std::size_t>(n - (buf[n - 1] == '\n')));
+        if (!number.empty()) {
+            display_ = ":" + number;
         }
     }
     ~PrivateServer() { kill(); }

@@ -14,8 +14,6 @@ namespace {
 // Host setting 43 is switched off at start-up.
 constexpr int kSetting43 = 43;
 
-TipTable aTips; // five NIL slots at program start
-
 } // namespace
 
 // Copies the desktop's picture into the bitmap behind oPS and saves it under cFile.
@@ -29,8 +27,6 @@ void DeskCapture(const std::shared_ptr<XbpPresSpace>& oPS, const std::shared_ptr
     FErase(cFile);
     oBG->saveFile(cFile);
 }
-
-const TipTable& Tips() { return aTips; }
 
 void AppSys() { Set(kSetting43, 0); }
 
@@ -104,11 +100,6 @@ void Main() {
     oMenuBar->destroy();
     oDlg->destroy();
     DeskCapture(oPS, oBG, "LastDeskPS.bmp");
-}
-
-std::shared_ptr<XbpMenuBar> e_installMenu(const std::shared_ptr<XbpDialog>& oDlg) {
-    auto oMenuBar = oDlg->menuBar();
-    return oMenuBar;
 }
 
 } // namespace Test

@@ -2,6 +2,7 @@
 // thread's connection plus posted events), application window and focus, and small services.
 #include "coords.h"
 #include "impl.h"
+#include "menu_impl.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -157,7 +158,7 @@ long modifiers(unsigned int state) {
 
 int windowHeight(const std::shared_ptr<XbpPart>& part) {
     auto w = std::dynamic_pointer_cast<XbpWindow>(part);
-    return w ? w->currentSize().height : 0;
+    return w ? w->currentSize().height : x11::PrivateWindowHeight(*part);
 }
 
 // Updates the window's own record of its geometry; reports a size change.
@@ -217,7 +218,9 @@ std::optional<HostEvent> translate(Connection& c, XEvent& ev) {
         if (IsModifierKey(sym)) {
             return std::nullopt; // Shift, Alt, ... alone are no keystrokes; they ride in mp2
         }
-        h.code = event::Keyboard;
+        // Keys for the runtime's own windows (open menus, boxes) never reach the program's
+        // loop as keyboard events: an Escape that closes a menu must not end the program.
+        h.code = x11::IsPrivateInput(*target) ? event::Internal : event::Keyboard;
         h.mp1 = keyCode(sym, text, n);
         h.mp2 = modifiers(ev.xkey.state);
         return h;
@@ -309,6 +312,10 @@ long Set(int setting, long value) {
 namespace x11 {
 void MarkEventThread() { tIsEventThread = true; }
 bool IsEventThread() { return tIsEventThread; }
+std::shared_ptr<XbpWindow> AppWindow() {
+    std::lock_guard lock(app().mutex);
+    return app().appWindow;
+}
 long EventMaskForThisThread(long wanted) { return tIsEventThread ? wanted : NoEventMask; }
 } // namespace x11
 

@@ -119,6 +119,8 @@ long EventMaskForThisThread(long wanted);
 // Marks the calling thread as the one whose AppEvent runs the program's event loop.
 void MarkEventThread();
 bool IsEventThread();
+// The current application window (SetAppWindow), or nullptr.
+std::shared_ptr<XbpWindow> AppWindow();
 
 // Paints a drawing area's background and bitmap; used for its Paint event.
 void PaintDrawingArea(detail::WindowImpl& w);

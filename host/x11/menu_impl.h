@@ -1,16 +1,66 @@
 // The state behind menu bars and menus. The bar is a strip window at the top of its dialog;
-// menus are drawn by the runtime in popup windows of their own while they are open.
+// menus are drawn by the runtime in override-redirect popup windows of their own while open.
+// While any menu is open the bar runs "menu mode": it holds the pointer and keyboard grab, all
+// pointer and key input reaches it, and it routes that input to the open menus.
 #pragma once
 
 #include "connection.h"
+#include "handles.h"
 
 #include <host/windows.h>
-
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host::detail {
+
+// A caption with its "~" mnemonic marker taken out: the text to draw, the byte range of the
+// mnemonic character in it (for the underline) and that character, lower-cased, for matching.
+// "~~" stands for a literal "~".
+struct Label {
+    std::string text;
+    int mnemonicStart = -1; // byte offset in `text`; -1 when the caption has none
+    int mnemonicEnd = -1;
+    long mnemonic = 0; // Unicode code point, lower case; 0 when none
+};
+Label ParseCaption(std::string_view caption);
+// A key code (Unicode code point) folded the way mnemonics are compared.
+long FoldMnemonic(long code);
+
+// An entry's place in a popup, device pixels relative to the popup's top left corner.
+struct EntryBox {
+    int y = 0;
+    int height = 0;
+};
+
+// An open menu's window: created when the menu opens, destroyed when it closes. Owns the X
+// window, the cairo surface and context on it, and one pango layout per entry.
+struct Popup {
+    std::shared_ptr<x11::Connection> conn;
+    ::Window xid = 0;
+    x11::SurfacePtr surface;
+    x11::CairoPtr cr;
+    std::vector<x11::LayoutPtr> layouts;
+    std::vector<Label> labels;
+    std::vector<EntryBox> boxes;
+    std::vector<bool> isSubmenu;
+    int x = 0; // top left corner on the root window
+    int y = 0;
+    int width = 0;
+    int height = 0;
+
+    Popup() = default;
+    ~Popup();
+    Popup(const Popup&) = delete;
+    Popup& operator=(const Popup&) = delete;
+
+    bool contains(int rootX, int rootY) const {
+        return rootX >= x && rootX < x + width && rootY >= y && rootY < y + height;
+    }
+    // The entry (from 1) at a root position, or 0.
+    int entryAt(int rootX, int rootY) const;
+};
 
 struct MenuImpl {
     // Common to bars and menus.
@@ -22,16 +72,51 @@ struct MenuImpl {
     std::string title;
     Callback<void(int)> itemMarked;
     bool created = false;
+    std::unique_ptr<Popup> popup; // while open
+    int marked = 0;               // the marked entry (from 1), 0 for none
     // A menu bar: its dialog and strip window.
     std::weak_ptr<XbpDialog> dialog;
     std::shared_ptr<x11::Connection> conn;
     ::Window strip = 0;
     int height = 0;
+    std::vector<int> entryX; // left edges of the strip's entries, plus the right end
+    // Menu mode of a bar: the open menus, outermost first, and the strip entry they belong to.
+    std::vector<std::shared_ptr<XbpMenu>> open;
+    int openEntry = 0;
+    bool grabbed = false;
+    bool releaseOnBarKeepsOpen = false; // the press that opened the menu was on the bar
+    int stripX = 0;                     // the strip's top left corner on the root window
+    int stripY = 0;
 
     // Makes the strip window inside the dialog (a bar only); the dialog lays it out.
     void createStrip(::Window dialogWindow, int width, std::weak_ptr<XbpPart> owner);
     void destroyStrip();
     void paintStrip(int width);
+    // The strip entry (from 1) at an x position of the strip, or 0.
+    int stripEntryAt(int x) const;
 };
 
+// Builds the menu's popup from its entries, shows it with its top left corner at a root
+// position and paints it. A popup that would leave the screen at the right ends at `altRight`
+// instead (for a submenu: the left edge of its parent). Sets menu.impl().popup.
+void OpenPopup(XbpMenu& menu, int rootX, int rootY, int altRight, bool dropdown,
+               ::Window transientFor);
+void PaintPopup(MenuImpl& menu);
+
+// The caption an entry shows: an action's caption, or a submenu's title.
+std::string EntryCaption(const MenuItem& item);
+
 } // namespace host::detail
+
+namespace host::x11 {
+// Runtime-private windows (menu bar strips, menus, confirmation boxes): their key input is
+// delivered as event::Internal, so it never reaches a program's loop as event::Keyboard.
+bool IsPrivateInput(const XbpPart& part);
+// The height of a runtime-private part's window, for pointer coordinates; 0 for others.
+int PrivateWindowHeight(const XbpPart& part);
+// Other runtime-private windows (the confirmation box) derive from this.
+class PrivatePart : public XbpPart {
+  public:
+    virtual int windowHeight() const = 0;
+};
+} // namespace host::x11

@@ -144,8 +144,11 @@ namespace box {
 inline constexpr int Ok = 0;        // buttons: OK only (the default)
 inline constexpr int OkCancel = 1;  // buttons: OK and Cancel
 inline constexpr int YesNo = 4;     // buttons: Yes and No
-inline constexpr int RetOk = 1;     // result: OK pressed, or Enter
-inline constexpr int RetCancel = 2; // result: Cancel pressed, Escape, or the box closed
+// Enter presses the focused button (the first at start). Escape and closing the window give
+// the box's "no" answer: RetCancel with OK and Cancel, RetNo with Yes and No, and RetOk for a
+// box that has only OK.
+inline constexpr int RetOk = 1;     // result: OK pressed
+inline constexpr int RetCancel = 2; // result: Cancel pressed
 inline constexpr int RetYes = 6;
 inline constexpr int RetNo = 7;
 } // namespace box

@@ -1,0 +1,269 @@
+// Menu tip figures on a live X server: from the end of the fifth pause to the tip painted,
+// HideMenuTip_ with a tip showing, and CPU used while one tip shows.
+// Usage: menutip_tip_bench [samples] [xvfb-pid]   (the Xvfb pid is found in /proc if omitted)
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <host/application.h>
+#include <memory>
+#include <menutip/ZebMenuTip.h>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using menutip_inspect::Stage;
+
+// Stage times reported by the worker through the probe.
+struct Stages {
+    std::mutex m;
+    std::condition_variable cv;
+    std::optional<Clock::time_point> pausesDone;
+    std::optional<Clock::time_point> painted;
+} stages;
+
+void onStage(Stage stage) {
+    const auto now = Clock::now();
+    std::lock_guard lk(stages.m);
+    if (stage == Stage::PausesDone) {
+        stages.pausesDone = now;
+    } else if (stage == Stage::TipPainted) {
+        stages.painted = now;
+    }
+    stages.cv.notify_all();
+}
+
+struct DisplayCloser {
+    void operator()(Display* d) const { XCloseDisplay(d); }
+};
+using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+// The observer's view: a mapped override-redirect window on the root whose frame pixel
+// (one pixel inside the top left corner) is red.
+bool tipPainted(Display* dpy) {
+    Window r = 0, parent = 0;
+    Window* kids = nullptr;
+    unsigned int n = 0;
+    bool painted = false;
+    if (!XQueryTree(dpy, DefaultRootWindow(dpy), &r, &parent, &kids, &n)) {
+        return false;
+    }
+    for (unsigned int i = 0; i < n && !painted; ++i) {
+        XWindowAttributes a;
+        if (!XGetWindowAttributes(dpy, kids[i], &a) || a.map_state != IsViewable ||
+            !a.override_redirect) {
+            continue;
+        }
+        XImage* img = XGetImage(dpy, DefaultRootWindow(dpy), a.x + 1, a.y + a.height / 2, 1, 1,
+                                AllPlanes, ZPixmap);
+        if (img) {
+            painted = XGetPixel(img, 0, 0) == 0xff0000;
+            XDestroyImage(img);
+        }
+    }
+    if (kids) {
+        XFree(kids);
+    }
+    return painted;
+}
+
+bool anyTipMapped(Display* dpy) {
+    Window r = 0, parent = 0;
+    Window* kids = nullptr;
+    unsigned int n = 0;
+    bool mapped = false;
+    XQueryTree(dpy, DefaultRootWindow(dpy), &r, &parent, &kids, &n);
+    for (unsigned int i = 0; i < n; ++i) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(dpy, kids[i], &a) && a.map_state == IsViewable &&
+            a.override_redirect) {
+            mapped = true;
+        }
+    }
+    if (kids) {
+        XFree(kids);
+    }
+    return mapped;
+}
+
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(std::lround(p * static_cast<double>(v.size() - 1)));
+    return v[std::min(i, v.size() - 1)];
+}
+
+// CPU time (user + system) of a process from /proc/<pid>/stat, in seconds.
+std::optional<double> cpuSeconds(const std::string& pid) {
+    std::ifstream f("/proc/" + pid + "/stat");
+    std::string line;
+    if (!std::getline(f, line)) {
+        return std::nullopt;
+    }
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    std::string field;
+    double utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14) {
+            utime = std::stod(field);
+        } else if (i == 15) {
+            stime = std::stod(field);
+        }
+    }
+    return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double selfCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    const auto secs = [](timeval t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return secs(u.ru_utime) + secs(u.ru_stime);
+}
+
+// The Xvfb serving $DISPLAY: a process named Xvfb with ":N" among its arguments.
+std::string findXvfb() {
+    const char* d = std::getenv("DISPLAY");
+    const std::string display = d ? d : "";
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream f(e.path() / "cmdline");
+        std::string cmd((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        std::vector<std::string> args;
+        std::istringstream parts(cmd);
+        for (std::string a; std::getline(parts, a, '\0');) {
+            args.push_back(a);
+        }
+        if (!args.empty() && args[0].find("Xvfb") != std::string::npos &&
+            std::find(args.begin(), args.end(), display) != args.end()) {
+            return e.path().filename().string();
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int samples = argc > 1 ? std::atoi(argv[1]) : 40;
+    const std::string xvfb = argc > 2 ? argv[2] : findXvfb();
+    DisplayPtr dpy(XOpenDisplay(nullptr));
+    if (!dpy) {
+        std::fprintf(stderr, "menutip_tip_bench: no X server at DISPLAY\n");
+        return 1;
+    }
+    menutip_inspect::SetProbe(onStage);
+
+    std::vector<double> workerView;   // end of 5th pause -> unlockPS's XSync returned
+    std::vector<double> observerView; // end of 5th pause -> an observer sees the red frame
+    std::vector<double> hideTimes;    // HideMenuTip_ call -> return, window gone
+    int hideLeftWindow = 0;
+    for (int i = 0; i < samples; ++i) {
+        XWarpPointer(dpy.get(), None, DefaultRootWindow(dpy.get()), 0, 0, 0, 0, 300 + 13 * i,
+                     300 + 7 * i);
+        XSync(dpy.get(), False);
+        {
+            std::lock_guard lk(stages.m);
+            stages.pausesDone.reset();
+            stages.painted.reset();
+        }
+        ShowMenuTip_("Benchmark tip number " + std::to_string(i));
+        Clock::time_point t0;
+        {
+            std::unique_lock lk(stages.m);
+            stages.cv.wait(lk, [] { return stages.pausesDone.has_value(); });
+            t0 = *stages.pausesDone;
+        }
+        // Poll the server as fast as it answers: each poll is itself a round trip, which
+        // bounds the error of this figure (a sleep here would only blur it).
+        const auto limit = t0 + std::chrono::seconds(2);
+        while (!tipPainted(dpy.get()) && Clock::now() < limit) {
+        }
+        observerView.push_back(ms(Clock::now() - t0));
+        {
+            std::unique_lock lk(stages.m);
+            stages.cv.wait(lk, [] { return stages.painted.has_value(); });
+            workerView.push_back(ms(*stages.painted - t0));
+        }
+        const auto h0 = Clock::now();
+        HideMenuTip_();
+        hideTimes.push_back(ms(Clock::now() - h0));
+        hideLeftWindow += anyTipMapped(dpy.get()) ? 1 : 0;
+    }
+
+    std::printf("samples: %d\n", samples);
+    std::printf("first tip of the process: end of 5th pause -> painted: worker %.3f ms, "
+                "observer %.3f ms\n",
+                workerView.front(), observerView.front());
+    const auto rest = [](const std::vector<double>& v) {
+        return std::vector<double>(v.begin() + 1, v.end());
+    };
+    std::printf("later tips, end of 5th pause -> painted (worker, XSync returned): "
+                "median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                percentile(rest(workerView), 0.5), percentile(rest(workerView), 0.99),
+                percentile(rest(workerView), 1.0));
+    std::printf("later tips, end of 5th pause -> red frame seen by an observer: "
+                "median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                percentile(rest(observerView), 0.5), percentile(rest(observerView), 0.99),
+                percentile(rest(observerView), 1.0));
+    std::printf("HideMenuTip_ with a tip showing: median %.3f ms, p99 %.3f ms; "
+                "window still mapped after return: %d of %d\n",
+                percentile(hideTimes, 0.5), percentile(hideTimes, 0.99), hideLeftWindow, samples);
+
+    // For comparison: the same 5 s with no tip showing (the worker thread idle).
+    {
+        const double idle0 = selfCpuSeconds();
+        const auto xi0 = xvfb.empty() ? std::nullopt : cpuSeconds(xvfb);
+        const auto wi0 = Clock::now();
+        sleep(5);
+        const double idleWall = std::chrono::duration<double>(Clock::now() - wi0).count();
+        const auto xi1 = xvfb.empty() ? std::nullopt : cpuSeconds(xvfb);
+        std::printf("CPU with no tip for %.2f s: program %.2f%% of one core", idleWall,
+                    100.0 * (selfCpuSeconds() - idle0) / idleWall);
+        if (xi0 && xi1) {
+            std::printf(", X server %.2f%%\n", 100.0 * (*xi1 - *xi0) / idleWall);
+        } else {
+            std::printf("\n");
+        }
+    }
+
+    // CPU while one tip shows for 5 s (the pointer stays put).
+    ShowMenuTip_("CPU measurement tip");
+    while (!anyTipMapped(dpy.get())) {
+        usleep(2000);
+    }
+    const double self0 = selfCpuSeconds();
+    const auto x0 = xvfb.empty() ? std::nullopt : cpuSeconds(xvfb);
+    const auto w0 = Clock::now();
+    sleep(5);
+    const double wall = std::chrono::duration<double>(Clock::now() - w0).count();
+    const double self1 = selfCpuSeconds();
+    const auto x1 = xvfb.empty() ? std::nullopt : cpuSeconds(xvfb);
+    HideMenuTip_();
+    std::printf("CPU while one tip shows for %.2f s: program %.2f%% of one core", wall,
+                100.0 * (self1 - self0) / wall);
+    if (x0 && x1) {
+        std::printf(", X server (pid %s) %.2f%%\n", xvfb.c_str(), 100.0 * (*x1 - *x0) / wall);
+    } else {
+        std::printf(", X server: not found\n");
+    }
+    menutip_inspect::SetProbe(nullptr);
+    return 0;
+}

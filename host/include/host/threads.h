@@ -1,0 +1,125 @@
+// The threads group: thread objects, each serving its runs on one persistent OS thread of its
+// own, so that per-thread resources (such as the X11 layer's thread-local display connection)
+// live as long as that OS thread and are reused from run to run.
+#pragma once
+
+#include <concepts>
+#include <cstddef>
+#include <host/classes.h>
+#include <host/values.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace host {
+
+// Arguments handed to `execute`: NIL, a whole number, a number, a logical or a text. Texts
+// are copied, so nothing the caller owns is shared with the thread.
+using ThreadArg = std::variant<std::monostate, long long, double, bool, std::string>;
+using ThreadArgs = std::vector<ThreadArg>;
+
+inline ThreadArg MakeThreadArg(std::nullopt_t) {
+    return {};
+}
+inline ThreadArg MakeThreadArg(const Text& text) {
+    return text ? ThreadArg(*text) : ThreadArg();
+}
+inline ThreadArg MakeThreadArg(std::string text) {
+    return ThreadArg(std::move(text));
+}
+inline ThreadArg MakeThreadArg(const char* text) {
+    return ThreadArg(std::string(text));
+}
+inline ThreadArg MakeThreadArg(bool value) {
+    return ThreadArg(value);
+}
+inline ThreadArg MakeThreadArg(double value) {
+    return ThreadArg(value);
+}
+template <std::integral I>
+requires(!std::same_as<I, bool>) ThreadArg MakeThreadArg(I value) {
+    return ThreadArg(static_cast<long long>(value));
+}
+
+// Argument `index` (from 0) as a text: NIL when it is missing or NIL; raises host::Error when
+// it holds something other than a text.
+Text TextArg(const ThreadArgs& args, std::size_t index);
+
+// A thread object. Each `start` begins one run on the object's OS thread, which is started on
+// the first `start` and then waits, idle, for the next run. Objects are owned by
+// std::shared_ptr (make them with std::make_shared or a class object's New): a run holds a
+// reference, so the object outlives every run of its own.
+//
+// The class object of a class derived from "Thread" has a Thread part of its own (see
+// ClassObject::threadPart). It has no OS thread: `start` raises host::Error, `active` is false,
+// `synchronize` returns true at once, and `setInterval` and `quit` act on the thread object
+// whose run is in progress on the calling OS thread (nothing happens when called from a thread
+// that is not running a host thread's run). So a routine may end its own thread through its
+// class, as a class method does when the class object is its receiver.
+class Thread : public Object {
+  public:
+    Thread();
+    ~Thread() override;
+
+    // The class object "Thread", registered on first call; the single base of thread classes.
+    static std::shared_ptr<ClassObject> classFunction();
+    // Initialises the Thread side of a class object: gives it its Thread part. Thread classes
+    // take no class arguments; any given raise host::Error. Returns the class object.
+    static std::shared_ptr<ClassObject> initClass(const std::shared_ptr<ClassObject>& self,
+                                                  const ThreadArgs& args = {});
+
+    // Makes the object ready to be started: no repeat interval.
+    void init();
+
+    // Starts a run with NIL as routine: `execute(args)` runs on the object's own thread.
+    // A run still in progress (or still finishing) is waited for first; runs are never dropped.
+    // Returns true when the run was started. Raises host::Error when called from the object's
+    // own thread during a run (it would wait for itself) or for an object not owned by a
+    // shared_ptr.
+    template <typename... A> bool start(std::nullopt_t, A&&... args) {
+        return startRun(Routine{ThreadArgs{MakeThreadArg(std::forward<A>(args))...}});
+    }
+    // Starts a run of the callback on the object's own thread; otherwise as above.
+    bool start(Callback<void()> routine);
+
+    // True from `start` until the run has ended (repeats included).
+    bool active() const;
+    // Waits for the run in progress to end: timeout 0 waits as long as it takes, n waits at
+    // most n hundredths of a second. Returns true when no run is in progress.
+    bool synchronize(int timeout);
+    // NIL: a run is not repeated. n: the routine repeats every n hundredths of a second, in the
+    // same run, until the interval is cleared or the thread quits.
+    void setInterval(std::optional<int> hundredths);
+    std::optional<int> interval() const;
+    // The OS thread ends after its current run (a repeating run stops repeating) and serves no
+    // more runs; a later `start` begins a fresh OS thread.
+    void quit();
+
+    // Runs started so far; for diagnostics.
+    long long runCount() const;
+
+  protected:
+    // The body run by `start(Nil, ...)`. The base has none: it raises host::Error.
+    virtual void execute(const ThreadArgs& args);
+
+  private:
+    struct ClassSide {};
+    struct State;
+    using Routine = std::variant<ThreadArgs, Callback<void()>>;
+
+  public:
+    // The Thread part of a class object; public for make_shared only (the tag is private).
+    explicit Thread(ClassSide);
+
+  private:
+    bool startRun(Routine routine);
+    static void serve(const std::shared_ptr<State>& shared, unsigned long long generation);
+    Thread* target(); // this, or for a class-side part the thread running on this OS thread
+
+    bool classSide_ = false;
+    std::shared_ptr<State> state_;
+};
+
+} // namespace host

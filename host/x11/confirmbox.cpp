@@ -1,0 +1,411 @@
+// ConfirmBox: a modal dialog window with a message and buttons, drawn by the runtime. It runs a
+// modal loop of its own on the event thread: input for the program's other windows is dropped
+// while it is open, their Paint events are still served, and events the program posted are
+// handed back to the program's queue when the box closes.
+#include "coords.h"
+#include "impl.h"
+#include "menu_impl.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <algorithm>
+#include <chrono>
+#include <host/application.h>
+#include <host/error.h>
+#include <poll.h>
+#include <vector>
+
+namespace host {
+
+namespace {
+
+using x11::Connection;
+
+constexpr Color kBoxColor = 0xf2f2f2;
+constexpr Color kTextColor = 0x202020;
+constexpr Color kButtonColor = 0xffffff;
+constexpr Color kPressedColor = 0xd4d4d4;
+constexpr Color kButtonFrame = 0x8c8c8c;
+constexpr Color kFocusColor = 0x3465a4;
+
+constexpr int kMargin = 24;
+constexpr int kButtonWidth = 88;
+constexpr int kButtonHeight = 30;
+constexpr int kButtonGap = 10;
+constexpr int kMinWidth = 280;
+
+struct Button {
+    std::string label;
+    int result = 0;
+    x11::DeviceRect box; // in the box's window
+};
+
+void setSource(cairo_t* cr, Color c) {
+    cairo_set_source_rgb(cr, RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0);
+}
+
+// The box's buttons and the answer that Escape (or closing the window) gives.
+std::vector<Button> buttonsFor(int buttons, int& escapeResult) {
+    switch (buttons) {
+    case box::Ok:
+        escapeResult = box::RetOk; // the only answer there is
+        return {{"OK", box::RetOk, {}}};
+    case box::OkCancel:
+        escapeResult = box::RetCancel;
+        return {{"OK", box::RetOk, {}}, {"Cancel", box::RetCancel, {}}};
+    case box::YesNo:
+        escapeResult = box::RetNo;
+        return {{"Yes", box::RetYes, {}}, {"No", box::RetNo, {}}};
+    default:
+        throw Error("ConfirmBox", "unknown set of buttons", {std::to_string(buttons)});
+    }
+}
+
+// Input events are what the box keeps from the program's other windows.
+bool isInput(int code) {
+    switch (code) {
+    case event::Motion:
+    case event::ButtonDown:
+    case event::ButtonUp:
+    case event::Keyboard:
+    case event::RightDown:
+    case event::RightUp:
+    case event::MiddleDown:
+    case event::MiddleUp:
+    case event::Enter:
+    case event::Leave:
+    case event::Close:
+    case event::Internal:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The top-level X window of a window object (a drawing area's dialog), or 0.
+::Window topLevelOf(std::shared_ptr<XbpWindow> w) {
+    while (w && w->isCreated() && !w->impl().desktop) {
+        if (w->impl().isTopLevel()) {
+            return w->impl().xid;
+        }
+        w = w->parent();
+    }
+    return 0;
+}
+
+class ConfirmBoxPart final : public x11::PrivatePart {
+  public:
+    ConfirmBoxPart(std::string message, std::vector<Button> buttons, int escapeResult)
+        : message_(std::move(message)), buttons_(std::move(buttons)), escape_(escapeResult) {}
+
+    ~ConfirmBoxPart() override { destroyWindow(); }
+    ConfirmBoxPart(const ConfirmBoxPart&) = delete;
+    ConfirmBoxPart& operator=(const ConfirmBoxPart&) = delete;
+
+    int windowHeight() const override { return height_; }
+    std::optional<int> result() const { return result_; }
+    ::Window xid() const { return xid_; }
+
+    void create(const std::string& title, ::Window transientFor);
+    void destroyWindow();
+    void handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t = Nil) override;
+
+  private:
+    void paint();
+    int buttonAt(int x, int y) const;
+
+    std::shared_ptr<Connection> conn_;
+    ::Window xid_ = 0;
+    int width_ = 0;
+    int height_ = 0;
+    std::string message_;
+    std::vector<Button> buttons_;
+    int escape_ = 0;
+    int focus_ = 0;    // the button Enter presses
+    int pressed_ = -1; // the button held down by the pointer
+    std::optional<int> result_;
+};
+
+void ConfirmBoxPart::create(const std::string& title, ::Window transientFor) {
+    conn_ = Connection::current();
+    Connection& c = *conn_;
+    Display* dpy = c.dpy();
+    const Font font = DefaultFont();
+
+    // Measure the message to size the box.
+    Size text;
+    {
+        x11::SurfacePtr scratch(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
+        x11::CairoPtr cr(cairo_create(scratch.get()));
+        x11::LayoutPtr layout = x11::MakeLayout(cr.get(), font, message_);
+        pango_layout_get_pixel_size(layout.get(), &text.width, &text.height);
+    }
+    const int count = static_cast<int>(buttons_.size());
+    const int row = count * kButtonWidth + (count - 1) * kButtonGap;
+    width_ = std::max({kMinWidth, text.width + 2 * kMargin, row + 2 * kMargin});
+    height_ = kMargin + text.height + kMargin + kButtonHeight + kMargin * 2 / 3;
+    int bx = (width_ - row) / 2;
+    for (Button& b : buttons_) {
+        b.box = {bx, height_ - kMargin * 2 / 3 - kButtonHeight, kButtonWidth, kButtonHeight};
+        bx += kButtonWidth + kButtonGap;
+    }
+
+    // Centred on the screen.
+    const int x = (DisplayWidth(dpy, c.screen()) - width_) / 2;
+    const int y = (DisplayHeight(dpy, c.screen()) - height_) / 2;
+    XSetWindowAttributes attrs{};
+    attrs.background_pixel = c.pixelFor(kBoxColor);
+    attrs.border_pixel = 0;
+    attrs.event_mask = ExposureMask | StructureNotifyMask | KeyPressMask | ButtonPressMask |
+                       ButtonReleaseMask | FocusChangeMask;
+    xid_ = XCreateWindow(dpy, c.root(), x, y, static_cast<unsigned>(width_),
+                         static_cast<unsigned>(height_), 0, CopyFromParent, InputOutput,
+                         CopyFromParent, CWBackPixel | CWBorderPixel | CWEventMask, &attrs);
+
+    // ICCCM: name, class, the close protocol, input focus wanted, our position and a fixed
+    // size; transient for the window it belongs to. EWMH: a modal dialog.
+    const x11::Atoms& a = c.atoms();
+    XChangeProperty(dpy, xid_, a.netWmName, a.utf8String, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(title.data()),
+                    static_cast<int>(title.size()));
+    XStoreName(dpy, xid_, title.c_str());
+    XClassHint cls{const_cast<char*>("menutest"), const_cast<char*>("Menutest")};
+    XSetClassHint(dpy, xid_, &cls);
+    Atom protocols[] = {a.wmDeleteWindow};
+    XSetWMProtocols(dpy, xid_, protocols, 1);
+    XWMHints wm{};
+    wm.flags = InputHint;
+    wm.input = True;
+    XSetWMHints(dpy, xid_, &wm);
+    XSizeHints hints{};
+    hints.flags = USPosition | PPosition | PSize | PMinSize | PMaxSize;
+    hints.x = x;
+    hints.y = y;
+    hints.width = hints.min_width = hints.max_width = width_;
+    hints.height = hints.min_height = hints.max_height = height_;
+    XSetWMNormalHints(dpy, xid_, &hints);
+    if (transientFor) {
+        XSetTransientForHint(dpy, xid_, transientFor);
+    }
+    const Atom type = a.netWmWindowTypeDialog;
+    XChangeProperty(dpy, xid_, a.netWmWindowType, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&type), 1);
+    const Atom state[] = {a.netWmStateModal, a.netWmStateSkipTaskbar};
+    XChangeProperty(dpy, xid_, a.netWmState, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(state), 2);
+    c.registerWindow(xid_, weak_from_this());
+
+    XMapRaised(dpy, xid_);
+    XSync(dpy, False);
+    // Under a window manager the window shows once the manager maps it: wait for that (a
+    // second at most) before taking the focus. MapNotify is put back for the event loop.
+    XWindowAttributes wa{};
+    if (XGetWindowAttributes(dpy, xid_, &wa) && wa.map_state != IsViewable) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        XEvent ev;
+        while (!XCheckTypedWindowEvent(dpy, xid_, MapNotify, &ev)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                break;
+            }
+            pollfd pfd{ConnectionNumber(dpy), POLLIN, 0};
+            ::poll(&pfd, 1, static_cast<int>(left.count()));
+        }
+    }
+    x11::ErrorTrap trap(dpy); // not viewable yet under a slow manager: it gives the focus then
+    XSetInputFocus(dpy, xid_, RevertToParent, CurrentTime);
+    trap.sync();
+    paint();
+}
+
+void ConfirmBoxPart::destroyWindow() {
+    if (xid_) {
+        conn_->unregisterWindow(xid_);
+        XDestroyWindow(conn_->dpy(), xid_);
+        XSync(conn_->dpy(), False);
+        xid_ = 0;
+    }
+}
+
+int ConfirmBoxPart::buttonAt(int x, int y) const {
+    for (std::size_t i = 0; i < buttons_.size(); ++i) {
+        const x11::DeviceRect& r = buttons_[i].box;
+        if (x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void ConfirmBoxPart::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
+    const int count = static_cast<int>(buttons_.size());
+    switch (nEvent) {
+    case event::Paint:
+        paint();
+        return;
+    case event::Close:
+        result_ = escape_;
+        return;
+    case event::Internal: // a key
+        if (!mp1) {
+            return;
+        }
+        if (*mp1 == key::Escape) {
+            result_ = escape_;
+        } else if (*mp1 == key::Enter || *mp1 == key::Space) {
+            result_ = buttons_[static_cast<std::size_t>(focus_)].result;
+        } else if (*mp1 == key::Tab || *mp1 == key::Right || *mp1 == key::Left) {
+            const bool back =
+                *mp1 == key::Left || (*mp1 == key::Tab && (mp2.value_or(0) & mod::Shift));
+            focus_ = (focus_ + (back ? count - 1 : 1)) % count;
+            paint();
+        }
+        return;
+    case event::ButtonDown:
+    case event::ButtonUp: {
+        if (!mp1 || !mp2) {
+            return;
+        }
+        const int at =
+            buttonAt(static_cast<int>(*mp1), x11::ToDeviceRow(static_cast<int>(*mp2), height_));
+        if (nEvent == event::ButtonDown) {
+            pressed_ = at;
+            if (at >= 0) {
+                focus_ = at;
+            }
+        } else {
+            if (at >= 0 && at == pressed_) {
+                result_ = buttons_[static_cast<std::size_t>(at)].result;
+            }
+            pressed_ = -1;
+        }
+        paint();
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void ConfirmBoxPart::paint() {
+    if (!xid_) {
+        return;
+    }
+    x11::SurfacePtr surface(
+        cairo_xlib_surface_create(conn_->dpy(), xid_, conn_->visual(), width_, height_));
+    x11::CairoPtr cr(cairo_create(surface.get()));
+    cairo_t* c = cr.get();
+    const Font font = DefaultFont();
+    setSource(c, kBoxColor);
+    cairo_paint(c);
+    x11::LayoutPtr text = x11::MakeLayout(c, font, message_);
+    int tw = 0, th = 0;
+    pango_layout_get_pixel_size(text.get(), &tw, &th);
+    setSource(c, kTextColor);
+    cairo_move_to(c, (width_ - tw) / 2, kMargin);
+    pango_cairo_show_layout(c, text.get());
+    for (std::size_t i = 0; i < buttons_.size(); ++i) {
+        const Button& b = buttons_[i];
+        const bool focused = static_cast<int>(i) == focus_;
+        setSource(c, static_cast<int>(i) == pressed_ ? kPressedColor : kButtonColor);
+        cairo_rectangle(c, b.box.x, b.box.y, b.box.width, b.box.height);
+        cairo_fill(c);
+        setSource(c, focused ? kFocusColor : kButtonFrame);
+        const double line = focused ? 2.0 : 1.0;
+        cairo_set_line_width(c, line);
+        cairo_rectangle(c, b.box.x + line / 2, b.box.y + line / 2, b.box.width - line,
+                        b.box.height - line);
+        cairo_stroke(c);
+        x11::LayoutPtr label = x11::MakeLayout(c, font, b.label);
+        int lw = 0, lh = 0;
+        pango_layout_get_pixel_size(label.get(), &lw, &lh);
+        setSource(c, kTextColor);
+        cairo_move_to(c, b.box.x + (b.box.width - lw) / 2, b.box.y + (b.box.height - lh) / 2);
+        pango_cairo_show_layout(c, label.get());
+    }
+    cr.reset();
+    cairo_surface_flush(surface.get());
+    XFlush(conn_->dpy());
+}
+
+// Gives the keyboard focus back to the window that had it, when that still can take it. An X
+// server without a window manager would otherwise leave it nowhere (or on the root).
+class FocusKeeper {
+  public:
+    explicit FocusKeeper(Display* dpy) : dpy_(dpy) { XGetInputFocus(dpy_, &window_, &revert_); }
+    ~FocusKeeper() {
+        x11::ErrorTrap trap(dpy_); // the window may be gone or unmapped by now
+        if (window_ == PointerRoot || window_ == None) {
+            XSetInputFocus(dpy_, window_, RevertToPointerRoot, CurrentTime);
+        } else {
+            XWindowAttributes wa{};
+            if (XGetWindowAttributes(dpy_, window_, &wa) && wa.map_state == IsViewable) {
+                XSetInputFocus(dpy_, window_, revert_, CurrentTime);
+            }
+        }
+        trap.sync();
+    }
+    FocusKeeper(const FocusKeeper&) = delete;
+    FocusKeeper& operator=(const FocusKeeper&) = delete;
+
+  private:
+    Display* dpy_;
+    ::Window window_ = None;
+    int revert_ = RevertToParent;
+};
+
+struct Deferred {
+    int code;
+    Param mp1;
+    Param mp2;
+    std::weak_ptr<XbpPart> target;
+};
+
+} // namespace
+
+int ConfirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& message,
+               const std::string& title, int buttons) {
+    if (!x11::IsEventThread()) {
+        throw Error("ConfirmBox", "a box runs on the thread that runs the event loop");
+    }
+    int escapeResult = 0;
+    auto box =
+        std::make_shared<ConfirmBoxPart>(message, buttonsFor(buttons, escapeResult), escapeResult);
+    std::shared_ptr<Connection> conn = Connection::current();
+    std::vector<Deferred> deferred;
+    int result = 0;
+    {
+        FocusKeeper focus(conn->dpy());
+        // The window goes before the focus is given back, also when an error leaves the loop.
+        struct WindowGuard {
+            ConfirmBoxPart& part;
+            ~WindowGuard() { part.destroyWindow(); }
+        } guard{*box};
+        box->create(title.empty() ? std::string("Confirm") : title,
+                    topLevelOf(owner ? owner : x11::AppWindow()));
+        Param mp1;
+        Param mp2;
+        std::shared_ptr<XbpPart> target;
+        while (!box->result()) {
+            const int code = AppEvent(mp1, mp2, target);
+            if (target == box) {
+                box->handleEvent(code, mp1, mp2);
+            } else if (code < 0x100000) {
+                deferred.push_back({code, mp1, mp2, target}); // the program's own events
+            } else if (!isInput(code) && target) {
+                target->handleEvent(code, mp1, mp2); // Paint, Resize, focus changes
+            }
+        }
+        result = *box->result();
+    } // the window goes, then the focus goes back
+    XSync(conn->dpy(), False);
+    for (Deferred& d : deferred) {
+        if (auto t = d.target.lock()) {
+            PostAppEvent(d.code, d.mp1, d.mp2, t);
+        }
+    }
+    return result;
+}
+
+} // namespace host

@@ -3,6 +3,7 @@
 #include <host/dll.h>
 #include <host/values.h>
 #include <invalidate/invalidate.h>
+
 #include <mutex>
 #include <vector>
 

@@ -4,9 +4,10 @@
 
 #include "menutip/placement.h"
 
-#include <chrono>
 #include <host/application.h>
 #include <host/windows.h>
+
+#include <chrono>
 #include <string>
 #include <thread>
 

@@ -3,10 +3,11 @@
 // tips. The tip functions and the methods show, hide and destroy run on the start thread.
 #pragma once
 
-#include <atomic>
 #include <host/drawing.h>
 #include <host/threads.h>
 #include <host/values.h>
+
+#include <atomic>
 #include <memory>
 #include <optional>
 

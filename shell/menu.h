@@ -5,6 +5,7 @@
 #include "test.h"
 
 #include <host/windows.h>
+
 #include <memory>
 
 namespace Test {

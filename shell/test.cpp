@@ -28,11 +28,15 @@ void DeskCapture(const std::shared_ptr<XbpPresSpace>& oPS, const std::shared_ptr
     oBG->saveFile(cFile);
 }
 
-void AppSys() { Set(kSetting43, 0); }
+void AppSys() {
+    Set(kSetting43, 0);
+}
 
 void DbeSys() {}
 
-bool CloseCallback() { return PostAppEvent(27); }
+bool CloseCallback() {
+    return PostAppEvent(27);
+}
 
 void Main() {
     // 1-3: the dialog, built hidden.
@@ -72,7 +76,8 @@ void Main() {
     oBG->draw(oDraw->lockPS(), {0, 0});
     oDraw->unlockPS(); // the area's space is handed back at once; nothing else draws with it
     GraGradient(oPS, {0, 0}, {{aDrawSize.width, aDrawSize.height}},
-                {GraMakeRGBColor({6, 190, 225}), GraMakeRGBColor({210, 250, 255})}, gradient::Linear);
+                {GraMakeRGBColor({6, 190, 225}), GraMakeRGBColor({210, 250, 255})},
+                gradient::Linear);
     oDraw->bitmap(oBG);
     oDraw->options(bmp::Scaled);
 

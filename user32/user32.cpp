@@ -6,7 +6,6 @@
 // RDW_NOCHILDREN says otherwise. A repaint that takes in children maps and destroys a
 // background-less window over the area, so the server exposes everything that was under it;
 // a repaint of the window alone is XClearArea with exposures.
-#include <X11/Xlib.h>
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -14,6 +13,8 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+
+#include <X11/Xlib.h>
 
 #define USER32_API extern "C" __attribute__((visibility("default")))
 

@@ -1,10 +1,11 @@
 // Times ApiLoadDll_ for a library already loaded, and DllExecuteCall against a direct call
 // through a function pointer, in the same run. Prints medians of many batches, in ns.
+#include <host/dll.h>
+#include <invalidate/invalidate.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <host/dll.h>
-#include <invalidate/invalidate.h>
 #include <string>
 #include <vector>
 

@@ -2,12 +2,13 @@
 // and painted, and from a pointer move onto an entry to that entry drawn marked with its
 // itemMarked callback run. Input goes in through XTest on a connection of the driver's own;
 // "painted" means the runtime's connection has been synced after the drawing.
+#include <host/application.h>
+#include <host/windows.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <host/application.h>
-#include <host/windows.h>
 #include <string>
 #include <vector>
 

@@ -1,8 +1,12 @@
 // Menu tip figures on a live X server: from the end of the fifth pause to the tip painted,
 // HideMenuTip_ with a tip showing, and CPU used while one tip shows.
 // Usage: menutip_tip_bench [samples] [xvfb-pid]   (the Xvfb pid is found in /proc if omitted)
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include <host/application.h>
+#include <menutip/ZebMenuTip.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -12,16 +16,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <host/application.h>
 #include <memory>
-#include <menutip/ZebMenuTip.h>
 #include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <sys/resource.h>
-#include <unistd.h>
 #include <vector>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 

@@ -7,9 +7,6 @@
 #include <host/application.h>
 #include <host/drawing.h>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XShm.h>
 #include <fcntl.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -21,6 +18,10 @@
 #include <cstdlib>
 #include <functional>
 #include <vector>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 
 namespace {
 
@@ -54,7 +55,8 @@ struct BareGrab {
         h = DisplayHeight(dpy, DefaultScreen(dpy));
         img = XShmCreateImage(dpy, DefaultVisual(dpy, 0), 24, ZPixmap, nullptr, &shm,
                               static_cast<unsigned>(w), static_cast<unsigned>(h));
-        shm.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(img->bytes_per_line) * h, IPC_CREAT | 0600);
+        shm.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(img->bytes_per_line) * h,
+                           IPC_CREAT | 0600);
         shm.shmaddr = img->data = static_cast<char*>(shmat(shm.shmid, nullptr, 0));
         shmctl(shm.shmid, IPC_RMID, nullptr);
         XShmAttach(dpy, &shm);
@@ -89,35 +91,37 @@ int main() {
     }
     const int runs = 40;
     int code = 0;
-    host::Start({.errorSys = host::ErrorSys, .appSys = {}, .appExit = {}, .dbeSys = {}, .main = [&] {
-        auto oPS = host::XbpPresSpace::New()->create();
-        auto oBG = host::XbpBitmap::New()->create();
-        oBG->presSpace(oPS);
-        BareGrab bare;
-        Test::DeskCapture(oPS, oBG, "/tmp/capture-bench-program.bmp"); // warm up both
-        bare.run("/tmp/capture-bench-bare.bmp");
-        // Interleave the two so that both see the same machine load.
-        std::vector<double> program, grab;
-        for (int i = 0; i < runs; ++i) {
-            auto p = timeRuns(1, [&] { Test::DeskCapture(oPS, oBG, "/tmp/capture-bench-program.bmp"); });
-            auto b = timeRuns(1, [&] { bare.run("/tmp/capture-bench-bare.bmp"); });
-            program.push_back(p[0]);
-            grab.push_back(b[0]);
-        }
-        const auto import = timeRuns(5, [] {
-            if (std::system("import -window root /tmp/capture-bench-import.bmp") != 0) {
-                std::fprintf(stderr, "import failed\n");
-            }
-        });
-        const double mp = medianMs(program), mb = medianMs(grab), mi = medianMs(import);
-        std::printf("screen %dx%d, %d runs each (import: 5)\n", bare.w, bare.h, runs);
-        std::printf("program capture (steps 1-7)  median %7.2f ms\n", mp);
-        std::printf("bare SHM grab + BMP + write  median %7.2f ms\n", mb);
-        std::printf("import -window root out.bmp  median %7.2f ms\n", mi);
-        std::printf("program / bare   = %.2f  (bound: at most 1.5)\n", mp / mb);
-        std::printf("import / program = %.1f  (bound: at least 5)\n", mi / mp);
-        code = (mp / mb <= 1.5 && mi / mp >= 5) ? 0 : 1;
-    }});
+    host::Start(
+        {.errorSys = host::ErrorSys, .appSys = {}, .appExit = {}, .dbeSys = {}, .main = [&] {
+             auto oPS = host::XbpPresSpace::New()->create();
+             auto oBG = host::XbpBitmap::New()->create();
+             oBG->presSpace(oPS);
+             BareGrab bare;
+             Test::DeskCapture(oPS, oBG, "/tmp/capture-bench-program.bmp"); // warm up both
+             bare.run("/tmp/capture-bench-bare.bmp");
+             // Interleave the two so that both see the same machine load.
+             std::vector<double> program, grab;
+             for (int i = 0; i < runs; ++i) {
+                 auto p = timeRuns(
+                     1, [&] { Test::DeskCapture(oPS, oBG, "/tmp/capture-bench-program.bmp"); });
+                 auto b = timeRuns(1, [&] { bare.run("/tmp/capture-bench-bare.bmp"); });
+                 program.push_back(p[0]);
+                 grab.push_back(b[0]);
+             }
+             const auto import = timeRuns(5, [] {
+                 if (std::system("import -window root /tmp/capture-bench-import.bmp") != 0) {
+                     std::fprintf(stderr, "import failed\n");
+                 }
+             });
+             const double mp = medianMs(program), mb = medianMs(grab), mi = medianMs(import);
+             std::printf("screen %dx%d, %d runs each (import: 5)\n", bare.w, bare.h, runs);
+             std::printf("program capture (steps 1-7)  median %7.2f ms\n", mp);
+             std::printf("bare SHM grab + BMP + write  median %7.2f ms\n", mb);
+             std::printf("import -window root out.bmp  median %7.2f ms\n", mi);
+             std::printf("program / bare   = %.2f  (bound: at most 1.5)\n", mp / mb);
+             std::printf("import / program = %.1f  (bound: at least 5)\n", mi / mp);
+             code = (mp / mb <= 1.5 && mi / mp >= 5) ? 0 : 1;
+         }});
     for (const char* f : {"/tmp/capture-bench-program.bmp", "/tmp/capture-bench-bare.bmp",
                           "/tmp/capture-bench-import.bmp"}) {
         ::unlink(f);

@@ -46,8 +46,9 @@ int main() {
         peakKb = std::max(peakKb, child.peakRssKb());
     }
     std::sort(startMs.begin(), startMs.end());
-    std::printf("start to dialog painted: median %.1f ms, min %.1f, max %.1f (%d runs; bound 100 ms)\n",
-                startMs[startMs.size() / 2], startMs.front(), startMs.back(), runs);
+    std::printf(
+        "start to dialog painted: median %.1f ms, min %.1f, max %.1f (%d runs; bound 100 ms)\n",
+        startMs[startMs.size() / 2], startMs.front(), startMs.back(), runs);
     std::printf("peak resident memory of a run: %.1f MB (bound 32 MB)\n", peakKb / 1024.0);
     return (startMs[startMs.size() / 2] <= 100 && peakKb <= 32 * 1024) ? 0 : 1;
 }

@@ -16,7 +16,9 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 14 + 40;
 
-std::size_t rowBytes(int width) { return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}; }
+std::size_t rowBytes(int width) {
+    return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+}
 
 void put16(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -33,14 +35,14 @@ void header(std::uint8_t* h, int width, int height) {
     h[0] = 'B';
     h[1] = 'M';
     put32(h + 2, static_cast<std::uint32_t>(FileSize(width, height)));
-    put32(h + 10, kHeaderSize);                      // offset of the pixel rows
-    put32(h + 14, 40);                               // BITMAPINFOHEADER
+    put32(h + 10, kHeaderSize); // offset of the pixel rows
+    put32(h + 14, 40);          // BITMAPINFOHEADER
     put32(h + 18, static_cast<std::uint32_t>(width));
     put32(h + 22, static_cast<std::uint32_t>(height)); // positive: rows stored bottom-up
-    put16(h + 26, 1);                                // planes
-    put16(h + 28, 24);                               // bits per pixel
+    put16(h + 26, 1);                                  // planes
+    put16(h + 28, 24);                                 // bits per pixel
     put32(h + 34, static_cast<std::uint32_t>(rowBytes(width) * static_cast<std::size_t>(height)));
-    put32(h + 38, 3780);                             // 96 dpi in pixels per metre
+    put32(h + 38, 3780); // 96 dpi in pixels per metre
     put32(h + 42, 3780);
 }
 

@@ -36,6 +36,8 @@ std::string Right(std::string_view s, std::size_t n) {
     return std::string(n >= s.size() ? s : s.substr(s.size() - n));
 }
 
-bool Empty(const Text& s) { return !s.has_value() || s->empty(); }
+bool Empty(const Text& s) {
+    return !s.has_value() || s->empty();
+}
 
 } // namespace host

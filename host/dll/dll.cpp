@@ -1,13 +1,15 @@
 // The dynamic-calls group: a process-wide table of loaded libraries and prepared functions,
 // and the libffi call path. Only this file sees dlfcn.h and ffi.h.
+#include <host/dll.h>
+#include <host/error.h>
+
+#include <dlfcn.h>
+#include <ffi.h>
+
 #include <algorithm>
 #include <atomic>
 #include <climits>
-#include <dlfcn.h>
-#include <ffi.h>
 #include <filesystem>
-#include <host/dll.h>
-#include <host/error.h>
 #include <limits>
 #include <map>
 #include <memory>

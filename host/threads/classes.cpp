@@ -1,8 +1,9 @@
 // The class registry: the table of class objects, its lock, and class definitions.
-#include <algorithm>
 #include <host/classes.h>
 #include <host/error.h>
 #include <host/threads.h>
+
+#include <algorithm>
 #include <map>
 
 namespace host {

@@ -1,11 +1,12 @@
 // Thread objects: one persistent OS thread per object serving its runs one after another, the
 // class-side Thread part, and the "Thread" class object.
+#include <host/error.h>
+#include <host/threads.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
-#include <host/error.h>
-#include <host/threads.h>
 #include <mutex>
 #include <thread>
 

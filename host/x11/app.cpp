@@ -8,9 +8,6 @@
 #include <host/error.h>
 #include <host/windows.h>
 
-#include <X11/XKBlib.h>
-#include <X11/Xutil.h>
-#include <X11/keysym.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -23,6 +20,10 @@
 #include <map>
 #include <mutex>
 #include <thread>
+
+#include <X11/XKBlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 namespace host {
 
@@ -113,28 +114,44 @@ struct HostEvent {
 
 long keyCode(KeySym sym, const char* text, int textLength) {
     switch (sym) {
-    case XK_Escape: return key::Escape;
+    case XK_Escape:
+        return key::Escape;
     case XK_Return:
-    case XK_KP_Enter: return key::Enter;
+    case XK_KP_Enter:
+        return key::Enter;
     case XK_Tab:
-    case XK_ISO_Left_Tab: return key::Tab;
-    case XK_BackSpace: return key::Backspace;
+    case XK_ISO_Left_Tab:
+        return key::Tab;
+    case XK_BackSpace:
+        return key::Backspace;
     case XK_Up:
-    case XK_KP_Up: return key::Up;
+    case XK_KP_Up:
+        return key::Up;
     case XK_Down:
-    case XK_KP_Down: return key::Down;
+    case XK_KP_Down:
+        return key::Down;
     case XK_Left:
-    case XK_KP_Left: return key::Left;
+    case XK_KP_Left:
+        return key::Left;
     case XK_Right:
-    case XK_KP_Right: return key::Right;
-    case XK_Home: return key::Home;
-    case XK_End: return key::End;
-    case XK_Page_Up: return key::PageUp;
-    case XK_Page_Down: return key::PageDown;
-    case XK_Insert: return key::Insert;
-    case XK_Delete: return key::Delete;
-    case XK_Menu: return key::Menu;
-    default: break;
+    case XK_KP_Right:
+        return key::Right;
+    case XK_Home:
+        return key::Home;
+    case XK_End:
+        return key::End;
+    case XK_Page_Up:
+        return key::PageUp;
+    case XK_Page_Down:
+        return key::PageDown;
+    case XK_Insert:
+        return key::Insert;
+    case XK_Delete:
+        return key::Delete;
+    case XK_Menu:
+        return key::Menu;
+    default:
+        break;
     }
     if (sym >= XK_F1 && sym <= XK_F12) {
         return key::F1 + static_cast<long>(sym - XK_F1);
@@ -229,10 +246,17 @@ std::optional<HostEvent> translate(Connection& c, XEvent& ev) {
     case ButtonRelease: {
         const bool down = ev.type == ButtonPress;
         switch (ev.xbutton.button) {
-        case Button1: pointer(down ? event::ButtonDown : event::ButtonUp, ev.xbutton.x, ev.xbutton.y); break;
-        case Button2: pointer(down ? event::MiddleDown : event::MiddleUp, ev.xbutton.x, ev.xbutton.y); break;
-        case Button3: pointer(down ? event::RightDown : event::RightUp, ev.xbutton.x, ev.xbutton.y); break;
-        default: return std::nullopt; // wheel steps: nothing here scrolls
+        case Button1:
+            pointer(down ? event::ButtonDown : event::ButtonUp, ev.xbutton.x, ev.xbutton.y);
+            break;
+        case Button2:
+            pointer(down ? event::MiddleDown : event::MiddleUp, ev.xbutton.x, ev.xbutton.y);
+            break;
+        case Button3:
+            pointer(down ? event::RightDown : event::RightUp, ev.xbutton.x, ev.xbutton.y);
+            break;
+        default:
+            return std::nullopt; // wheel steps: nothing here scrolls
         }
         return h;
     }
@@ -241,7 +265,8 @@ std::optional<HostEvent> translate(Connection& c, XEvent& ev) {
         return h;
     case EnterNotify:
     case LeaveNotify:
-        pointer(ev.type == EnterNotify ? event::Enter : event::Leave, ev.xcrossing.x, ev.xcrossing.y);
+        pointer(ev.type == EnterNotify ? event::Enter : event::Leave, ev.xcrossing.x,
+                ev.xcrossing.y);
         return h;
     case FocusIn:
     case FocusOut:
@@ -266,7 +291,9 @@ std::optional<HostEvent> translate(Connection& c, XEvent& ev) {
 
 // ---- Version, start-up, errors -----------------------------------------------------------
 
-long Version() { return kHostVersion; }
+long Version() {
+    return kHostVersion;
+}
 
 void ErrorSys(const std::exception& error) {
     std::fprintf(stderr, "%s: error: %s\n", program_invocation_short_name, error.what());
@@ -274,7 +301,9 @@ void ErrorSys(const std::exception& error) {
     std::_Exit(1);
 }
 
-void AppExit() { Connection::release(); }
+void AppExit() {
+    Connection::release();
+}
 
 int Start(const StartupRecord& record) {
     x11::MarkEventThread();
@@ -310,13 +339,19 @@ long Set(int setting, long value) {
 // ---- Events ------------------------------------------------------------------------------
 
 namespace x11 {
-void MarkEventThread() { tIsEventThread = true; }
-bool IsEventThread() { return tIsEventThread; }
+void MarkEventThread() {
+    tIsEventThread = true;
+}
+bool IsEventThread() {
+    return tIsEventThread;
+}
 std::shared_ptr<XbpWindow> AppWindow() {
     std::lock_guard lock(app().mutex);
     return app().appWindow;
 }
-long EventMaskForThisThread(long wanted) { return tIsEventThread ? wanted : NoEventMask; }
+long EventMaskForThisThread(long wanted) {
+    return tIsEventThread ? wanted : NoEventMask;
+}
 } // namespace x11
 
 int AppEvent(Param& mp1, Param& mp2, std::shared_ptr<XbpPart>& target, std::optional<int> timeout) {
@@ -428,6 +463,8 @@ void Sleep(int hundredths) {
     }
 }
 
-int FErase(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : -1; }
+int FErase(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 ? 0 : -1;
+}
 
 } // namespace host

@@ -43,7 +43,8 @@ bool isBgrx32(const XImage* img) {
 // Copies rows of an image into the bitmap, converting pixel formats when they differ.
 void copyRows(const XImage* img, detail::PixelBuffer& px, const x11::DeviceRect& dst) {
     for (int row = 0; row < dst.height; ++row) {
-        auto* out = reinterpret_cast<std::uint32_t*>(px.data() + px.stride() * (dst.y + row)) + dst.x;
+        auto* out =
+            reinterpret_cast<std::uint32_t*>(px.data() + px.stride() * (dst.y + row)) + dst.x;
         if (isBgrx32(img)) {
             std::memcpy(out, img->data + static_cast<std::ptrdiff_t>(img->bytes_per_line) * row,
                         static_cast<std::size_t>(dst.width) * 4);
@@ -82,7 +83,8 @@ bool grab(PresSpaceImpl& source, detail::BitmapImpl& bitmap, x11::DeviceRect src
             // The server writes the rows straight into the bitmap's memory.
             img->data = reinterpret_cast<char*>(px.data() + px.stride() * dst.y);
             x11::ErrorTrap trap(dpy);
-            ok = XShmGetImage(dpy, source.window, img.get(), src.x, src.y, AllPlanes) && trap.sync();
+            ok =
+                XShmGetImage(dpy, source.window, img.get(), src.x, src.y, AllPlanes) && trap.sync();
         }
         if (img) {
             img->data = nullptr; // the pixels belong to the bitmap
@@ -120,13 +122,13 @@ bool GraBitBlt(const std::shared_ptr<XbpPresSpace>& target,
     const Size ts = target->size();
     const Size ss = source->size();
     x11::DeviceRect dst = x11::ToDevice(targetRect, ts.height);
-    x11::DeviceRect src = x11::ToDevice(Rect{sourceAt.x, sourceAt.y, sourceAt.x + w - 1,
-                                             sourceAt.y + h - 1},
-                                        ss.height);
+    x11::DeviceRect src = x11::ToDevice(
+        Rect{sourceAt.x, sourceAt.y, sourceAt.x + w - 1, sourceAt.y + h - 1}, ss.height);
     if (!clip(dst, src, ts.width, ts.height, ss.width, ss.height)) {
         return false;
     }
-    if (t.target == Target::ToBitmap && t.bitmap && t.bitmap->cairo() && s.target == Target::ToWindow) {
+    if (t.target == Target::ToBitmap && t.bitmap && t.bitmap->cairo() &&
+        s.target == Target::ToWindow) {
         return grab(s, *t.bitmap, src, dst);
     }
     cairo_surface_t* from = s.surface();

@@ -6,14 +6,17 @@
 #include "impl.h"
 #include "menu_impl.h"
 
-#include <X11/Xatom.h>
-#include <X11/Xutil.h>
-#include <algorithm>
-#include <chrono>
 #include <host/application.h>
 #include <host/error.h>
+
 #include <poll.h>
+
+#include <algorithm>
+#include <chrono>
 #include <vector>
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
 
 namespace host {
 

@@ -1,14 +1,14 @@
 // Per-thread X connections, the error handlers, and the window-to-object table.
 #include "connection.h"
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XShm.h>
-
 #include <host/error.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
 
 namespace host::x11 {
 namespace {
@@ -73,7 +73,9 @@ std::shared_ptr<Connection> Connection::current() {
     return tCurrent;
 }
 
-void Connection::release() { tCurrent.reset(); }
+void Connection::release() {
+    tCurrent.reset();
+}
 
 Connection::Connection(Display* dpy) : dpy_(dpy) {
     Atom* slots[] = {&atoms_.wmProtocols,
@@ -123,7 +125,9 @@ Connection::Connection(Display* dpy) : dpy_(dpy) {
     }
 }
 
-Connection::~Connection() { XCloseDisplay(dpy_); }
+Connection::~Connection() {
+    XCloseDisplay(dpy_);
+}
 
 Size Connection::rootSize() const {
     ::Window r = 0;
@@ -137,7 +141,9 @@ void Connection::registerWindow(::Window w, std::weak_ptr<XbpPart> part) {
     parts_[w] = std::move(part);
 }
 
-void Connection::unregisterWindow(::Window w) { parts_.erase(w); }
+void Connection::unregisterWindow(::Window w) {
+    parts_.erase(w);
+}
 
 std::shared_ptr<XbpPart> Connection::partFor(::Window w) const {
     auto it = parts_.find(w);

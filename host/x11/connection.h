@@ -3,13 +3,13 @@
 // spaces and bitmaps keep a reference to the connection they were made on.
 #pragma once
 
-#include <X11/Xlib.h>
-
 #include <host/values.h>
 
 #include <map>
 #include <memory>
 #include <string>
+
+#include <X11/Xlib.h>
 
 namespace host {
 class XbpPart;

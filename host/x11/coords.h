@@ -17,11 +17,17 @@ struct DeviceRect {
 
 // Continuous positions (a point between pixels, a text baseline, a gradient end):
 // host y on a surface of `height` pixels is device y = height - y.
-constexpr double ToDeviceY(double hostY, int height) { return height - hostY; }
+constexpr double ToDeviceY(double hostY, int height) {
+    return height - hostY;
+}
 
 // A pixel: host row y is device row height - 1 - y (and back; the map is its own inverse).
-constexpr int ToDeviceRow(int hostRow, int height) { return height - 1 - hostRow; }
-constexpr int ToHostRow(int deviceRow, int height) { return height - 1 - deviceRow; }
+constexpr int ToDeviceRow(int hostRow, int height) {
+    return height - 1 - hostRow;
+}
+constexpr int ToHostRow(int deviceRow, int height) {
+    return height - 1 - deviceRow;
+}
 
 // A block of whole pixels between inclusive host corners.
 constexpr DeviceRect ToDevice(Rect r, int height) {

@@ -28,7 +28,8 @@ namespace detail {
 // ---- PixelBuffer ---------------------------------------------------------------------
 
 PixelBuffer::PixelBuffer(int width, int height) : width_(width), height_(height) {
-    const std::size_t bytes = static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height);
+    const std::size_t bytes =
+        static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height);
     if (bytes == 0) {
         return;
     }
@@ -53,10 +54,13 @@ PixelBuffer::PixelBuffer(int width, int height) : width_(width), height_(height)
     data_ = heap_.get();
 }
 
-PixelBuffer::~PixelBuffer() { release(); }
+PixelBuffer::~PixelBuffer() {
+    release();
+}
 
 bool PixelBuffer::reshape(int width, int height) {
-    const std::size_t bytes = static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height);
+    const std::size_t bytes =
+        static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height);
     if (bytes > capacity_ || bytes == 0) {
         return false;
     }
@@ -192,7 +196,9 @@ cairo_t* measuringContext() {
 
 } // namespace
 
-Font DefaultFont() { return Font{"Sans 10"}; }
+Font DefaultFont() {
+    return Font{"Sans 10"};
+}
 
 void x11::WarmFonts() {
     x11::LayoutPtr layout = x11::MakeLayout(measuringContext(), DefaultFont(), "Mg");
@@ -250,7 +256,9 @@ XbpBitmap::~XbpBitmap() {
     }
 }
 
-std::shared_ptr<XbpBitmap> XbpBitmap::New() { return std::shared_ptr<XbpBitmap>(new XbpBitmap()); }
+std::shared_ptr<XbpBitmap> XbpBitmap::New() {
+    return std::shared_ptr<XbpBitmap>(new XbpBitmap());
+}
 
 std::shared_ptr<XbpBitmap> XbpBitmap::create() {
     impl_->created = true;
@@ -275,7 +283,9 @@ std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace>
     return previous;
 }
 
-std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace() const { return impl_->ps; }
+std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace() const {
+    return impl_->ps;
+}
 
 bool XbpBitmap::make(int width, int height) {
     if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
@@ -299,13 +309,16 @@ bool XbpBitmap::make(int width, int height) {
     }
     if (!black) {
         std::memset(b.pixels->data(), 0,
-                    static_cast<std::size_t>(b.pixels->stride()) * static_cast<std::size_t>(height));
+                    static_cast<std::size_t>(b.pixels->stride()) *
+                        static_cast<std::size_t>(height));
     }
     cairo_surface_mark_dirty(b.surface.get());
     return true;
 }
 
-Size XbpBitmap::size() const { return impl_->size(); }
+Size XbpBitmap::size() const {
+    return impl_->size();
+}
 
 bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
     if (!impl_->cairo()) {
@@ -340,13 +353,14 @@ bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
     }
     return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl&, int height) {
         const Point end = ends.front();
-        x11::PatternPtr pattern(cairo_pattern_create_linear(start.x, x11::ToDeviceY(start.y, height),
-                                                            end.x, x11::ToDeviceY(end.y, height)));
+        x11::PatternPtr pattern(cairo_pattern_create_linear(
+            start.x, x11::ToDeviceY(start.y, height), end.x, x11::ToDeviceY(end.y, height)));
         const double last = static_cast<double>(colors.size() - 1);
         for (std::size_t i = 0; i < colors.size(); ++i) {
             const Color c = colors[i];
             cairo_pattern_add_color_stop_rgb(pattern.get(), static_cast<double>(i) / last,
-                                             RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0);
+                                             RedOf(c) / 255.0, GreenOf(c) / 255.0,
+                                             BlueOf(c) / 255.0);
         }
         cairo_set_source(cr, pattern.get());
         cairo_paint(cr);

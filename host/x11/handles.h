@@ -1,14 +1,15 @@
 // Owners for the C handles of Xlib, cairo, pango and GLib: each create has its free here.
 #pragma once
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <cairo-xlib.h>
 #include <cairo.h>
 #include <glib-object.h>
 #include <pango/pangocairo.h>
 
 #include <memory>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace host::x11 {
 

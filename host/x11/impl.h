@@ -7,11 +7,11 @@
 #include <host/drawing.h>
 #include <host/windows.h>
 
-#include <X11/extensions/XShm.h>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
+
+#include <X11/extensions/XShm.h>
 
 namespace host::detail {
 

@@ -6,8 +6,9 @@
 #include "impl.h"
 #include "menu_impl.h"
 
-#include <algorithm>
 #include <host/error.h>
+
+#include <algorithm>
 
 namespace host {
 

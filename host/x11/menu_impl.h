@@ -8,6 +8,7 @@
 #include "handles.h"
 
 #include <host/windows.h>
+
 #include <memory>
 #include <string>
 #include <string_view>

@@ -5,9 +5,11 @@
 #include "impl.h"
 #include "menu_impl.h"
 
-#include <X11/Xatom.h>
-#include <algorithm>
 #include <glib.h>
+
+#include <algorithm>
+
+#include <X11/Xatom.h>
 
 namespace host {
 

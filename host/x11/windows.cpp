@@ -7,11 +7,12 @@
 
 #include <host/error.h>
 
-#include <X11/Xatom.h>
-#include <X11/Xutil.h>
 #include <poll.h>
 
 #include <chrono>
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
 
 namespace host {
 
@@ -21,8 +22,7 @@ using x11::Connection;
 namespace {
 
 constexpr long kInputMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
-                            PointerMotionMask | EnterWindowMask | LeaveWindowMask |
-                            FocusChangeMask;
+                            PointerMotionMask | EnterWindowMask | LeaveWindowMask | FocusChangeMask;
 constexpr long kWindowMask = ExposureMask | StructureNotifyMask;
 
 void setAtomProperty(Connection& c, ::Window w, Atom property, const std::vector<Atom>& values) {
@@ -72,7 +72,8 @@ void mapAndWait(Connection& c, ::Window w, bool overrideRedirect) {
     XMapRaised(dpy, w);
     XSync(dpy, False);
     XWindowAttributes attrs{};
-    if (overrideRedirect || (XGetWindowAttributes(dpy, w, &attrs) && attrs.map_state == IsViewable)) {
+    if (overrideRedirect ||
+        (XGetWindowAttributes(dpy, w, &attrs) && attrs.map_state == IsViewable)) {
         return;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -109,8 +110,8 @@ void applyPresParams(detail::WindowImpl& w, const PresParams& params) {
     }
 }
 
-::Window makeWindow(Connection& c, ::Window parent, const x11::DeviceRect& r, Color bg,
-                    long mask, bool overrideRedirect) {
+::Window makeWindow(Connection& c, ::Window parent, const x11::DeviceRect& r, Color bg, long mask,
+                    bool overrideRedirect) {
     XSetWindowAttributes attrs{};
     attrs.background_pixel = c.pixelFor(bg);
     attrs.border_pixel = 0;
@@ -198,7 +199,9 @@ void XbpWindow::destroy() {
     w.created = false;
 }
 
-bool XbpWindow::isCreated() const { return impl_->created; }
+bool XbpWindow::isCreated() const {
+    return impl_->created;
+}
 
 bool XbpWindow::show() {
     detail::WindowImpl& w = *impl_;
@@ -223,9 +226,13 @@ bool XbpWindow::hide() {
     return true;
 }
 
-bool XbpWindow::isVisible() const { return impl_->created && impl_->visible; }
+bool XbpWindow::isVisible() const {
+    return impl_->created && impl_->visible;
+}
 
-std::shared_ptr<XbpWindow> XbpWindow::parent() const { return impl_->parent.lock(); }
+std::shared_ptr<XbpWindow> XbpWindow::parent() const {
+    return impl_->parent.lock();
+}
 
 Size XbpWindow::currentSize() const {
     if (impl_->desktop) {
@@ -359,16 +366,26 @@ Font XbpWindow::setFont(std::optional<Font> font) {
     return previous;
 }
 
-bool XbpWindow::clipParent() const { return impl_->clipParent; }
-void XbpWindow::clipParent(bool on) { impl_->clipParent = on; }
-bool XbpWindow::clipChildren() const { return impl_->clipChildren; }
-void XbpWindow::clipChildren(bool on) { impl_->clipChildren = on; }
+bool XbpWindow::clipParent() const {
+    return impl_->clipParent;
+}
+void XbpWindow::clipParent(bool on) {
+    impl_->clipParent = on;
+}
+bool XbpWindow::clipChildren() const {
+    return impl_->clipChildren;
+}
+void XbpWindow::clipChildren(bool on) {
+    impl_->clipChildren = on;
+}
 
 void XbpWindow::handleEvent(int, Param, Param, std::nullopt_t) {}
 
 // ---- XbpDrawingArea ------------------------------------------------------------------------
 
-std::shared_ptr<XbpBitmap> XbpDrawingArea::bitmap() const { return impl_->bitmap; }
+std::shared_ptr<XbpBitmap> XbpDrawingArea::bitmap() const {
+    return impl_->bitmap;
+}
 
 void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
     impl_->bitmap = std::move(bitmap);
@@ -378,8 +395,12 @@ void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
     }
 }
 
-int XbpDrawingArea::options() const { return impl_->options; }
-void XbpDrawingArea::options(int options) { impl_->options = options; }
+int XbpDrawingArea::options() const {
+    return impl_->options;
+}
+void XbpDrawingArea::options(int options) {
+    impl_->options = options;
+}
 
 void XbpDrawingArea::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
     if (nEvent == event::Paint) {
@@ -471,8 +492,8 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     // Without a title bar and kept on top: a window the window manager leaves alone (a tip).
     w.overrideRedirect = !s.titlebar && s.alwaysOnTop;
     const x11::DeviceRect r = x11::WindowToDevice(*w.pos, size, rootSize.height);
-    w.xid = makeWindow(*w.conn, w.conn->root(), r, w.bg, kWindowMask | kInputMask,
-                       w.overrideRedirect);
+    w.xid =
+        makeWindow(*w.conn, w.conn->root(), r, w.bg, kWindowMask | kInputMask, w.overrideRedirect);
     if (w.overrideRedirect) {
         const Atoms& a = w.conn->atoms();
         setAtomProperty(*w.conn, w.xid, a.netWmWindowType, {a.netWmWindowTypeTooltip});
@@ -552,7 +573,9 @@ bool XbpDialog::configure() {
     return true;
 }
 
-std::shared_ptr<XbpDrawingArea> XbpDialog::drawingArea() const { return state_->drawingArea; }
+std::shared_ptr<XbpDrawingArea> XbpDialog::drawingArea() const {
+    return state_->drawingArea;
+}
 
 std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
     DialogState& s = *state_;
@@ -568,30 +591,57 @@ std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
     return s.menuBar;
 }
 
-std::string XbpDialog::title() const { return state_->title; }
+std::string XbpDialog::title() const {
+    return state_->title;
+}
 void XbpDialog::title(std::string text) {
     state_->title = std::move(text);
     if (impl_->created && !impl_->overrideRedirect) {
         const Atoms& a = impl_->conn->atoms();
         XChangeProperty(impl_->conn->dpy(), impl_->xid, a.netWmName, a.utf8String, 8,
-                        PropModeReplace, reinterpret_cast<const unsigned char*>(state_->title.data()),
+                        PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(state_->title.data()),
                         static_cast<int>(state_->title.size()));
         XStoreName(impl_->conn->dpy(), impl_->xid, state_->title.c_str());
         XFlush(impl_->conn->dpy());
     }
 }
-bool XbpDialog::taskList() const { return state_->taskList; }
-void XbpDialog::taskList(bool on) { state_->taskList = on; }
-bool XbpDialog::sysMenu() const { return state_->sysMenu; }
-void XbpDialog::sysMenu(bool on) { state_->sysMenu = on; }
-int XbpDialog::border() const { return state_->border; }
-void XbpDialog::border(int type) { state_->border = type; }
-bool XbpDialog::titlebar() const { return state_->titlebar; }
-void XbpDialog::titlebar(bool on) { state_->titlebar = on; }
-bool XbpDialog::alwaysOnTop() const { return state_->alwaysOnTop; }
-void XbpDialog::alwaysOnTop(bool on) { state_->alwaysOnTop = on; }
-const Callback<bool()>& XbpDialog::close() const { return state_->close; }
-void XbpDialog::close(Callback<bool()> callback) { state_->close = std::move(callback); }
+bool XbpDialog::taskList() const {
+    return state_->taskList;
+}
+void XbpDialog::taskList(bool on) {
+    state_->taskList = on;
+}
+bool XbpDialog::sysMenu() const {
+    return state_->sysMenu;
+}
+void XbpDialog::sysMenu(bool on) {
+    state_->sysMenu = on;
+}
+int XbpDialog::border() const {
+    return state_->border;
+}
+void XbpDialog::border(int type) {
+    state_->border = type;
+}
+bool XbpDialog::titlebar() const {
+    return state_->titlebar;
+}
+void XbpDialog::titlebar(bool on) {
+    state_->titlebar = on;
+}
+bool XbpDialog::alwaysOnTop() const {
+    return state_->alwaysOnTop;
+}
+void XbpDialog::alwaysOnTop(bool on) {
+    state_->alwaysOnTop = on;
+}
+const Callback<bool()>& XbpDialog::close() const {
+    return state_->close;
+}
+void XbpDialog::close(Callback<bool()> callback) {
+    state_->close = std::move(callback);
+}
 
 void XbpDialog::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
     switch (nEvent) {

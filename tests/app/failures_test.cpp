@@ -94,9 +94,9 @@ TEST(XServerGoesAway, TheProgramEndsWithinASecondWithAClearMessage) {
     testx::TempFolder folder;
     testx::Child child({MENUTEST_PATH}, folder.path(), {{"DISPLAY", server.display()}});
     // Wait until the dialog is up: the first capture is written before it is shown.
-    ASSERT_TRUE(testx::XServer::waitFor(
-        [&] { return std::filesystem::exists(folder / "FirstDeskPS.bmp"); },
-        std::chrono::milliseconds(5000)))
+    ASSERT_TRUE(
+        testx::XServer::waitFor([&] { return std::filesystem::exists(folder / "FirstDeskPS.bmp"); },
+                                std::chrono::milliseconds(5000)))
         << "display " << server.display() << ": " << child.stderrText();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ASSERT_TRUE(child.running());

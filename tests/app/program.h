@@ -37,8 +37,7 @@ struct Program {
     }
 
     // Starts the program and waits until its dialog is on screen and painted.
-    bool start(const std::map<std::string, std::string>& env = {},
-               const std::string& cwd = "") {
+    bool start(const std::map<std::string, std::string>& env = {}, const std::string& cwd = "") {
         child = std::make_unique<testx::Child>(std::vector<std::string>{MENUTEST_PATH},
                                                cwd.empty() ? folder.path() : cwd, env);
         const bool shown = testx::XServer::waitFor(
@@ -83,8 +82,8 @@ struct Bmp {
     // Pixel (x, y) in screen coordinates (origin top left).
     testx::Pixel screenPixel(int x, int y) const {
         const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-        const std::size_t off = 54 + row * static_cast<std::size_t>(height - 1 - y) +
-                                static_cast<std::size_t>(x) * 3;
+        const std::size_t off =
+            54 + row * static_cast<std::size_t>(height - 1 - y) + static_cast<std::size_t>(x) * 3;
         return {bytes[off + 2], bytes[off + 1], bytes[off]};
     }
 };

@@ -1,8 +1,7 @@
 // BMP files: the format viewers expect, and the whole-or-absent guarantee.
-#include <gtest/gtest.h>
-
 #include "core/bmp.h"
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <csignal>
@@ -26,8 +25,8 @@ std::vector<std::uint8_t> readAll(const fs::path& p) {
 
 // A 3x2 image, BGRX rows top-down: top row red, green, blue; bottom row white, black, grey.
 std::vector<std::uint8_t> sample() {
-    return {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0,
-            255, 255, 255, 0, 0, 0, 0, 0, 128, 128, 128, 0};
+    return {0,   0,   255, 0, 0, 255, 0, 0, 255, 0,   0,   0,
+            255, 255, 255, 0, 0, 0,   0, 0, 128, 128, 128, 0};
 }
 
 class TempDir : public ::testing::Test {

@@ -1,7 +1,7 @@
 // The single conversion between host (y up) and device (y down) coordinates.
-#include <gtest/gtest.h>
-
 #include "x11/coords.h"
+
+#include <gtest/gtest.h>
 
 using namespace host;
 using namespace host::x11;

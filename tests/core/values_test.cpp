@@ -1,8 +1,8 @@
 // Text helpers, colour numbers and errors: the semantics programs rely on.
-#include <gtest/gtest.h>
-
 #include <host/error.h>
 #include <host/values.h>
+
+#include <gtest/gtest.h>
 
 using namespace host;
 

@@ -1,12 +1,14 @@
 // Dynamic calls against a real library built for the purpose (libdllprobe.so beside this
 // executable, a second copy in bin/dllsub): where names lead, what calls pass and return.
-#include <climits>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <host/dll.h>
 #include <host/error.h>
-#include <string>
+
+#include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 namespace fs = std::filesystem;

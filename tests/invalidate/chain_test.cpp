@@ -2,9 +2,11 @@
 // arguments and the rectangle bytes, and where a failing call ends the chain.
 #include "double_client.h"
 
-#include <gtest/gtest.h>
 #include <host/error.h>
 #include <invalidate/invalidate.h>
+
+#include <gtest/gtest.h>
+
 #include <optional>
 
 using Invalidate::ApiInvalidateRect_;

@@ -2,8 +2,10 @@
 // dynamic calls like the program reaches the window library.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <host/dll.h>
+
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 

@@ -3,8 +3,10 @@
 // process in which nothing has been prepared yet.
 #include "double_client.h"
 
-#include <gtest/gtest.h>
 #include <invalidate/invalidate.h>
+
+#include <gtest/gtest.h>
+
 #include <mutex>
 #include <string>
 #include <utility>

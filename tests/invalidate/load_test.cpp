@@ -1,9 +1,11 @@
 // ApiLoadDll_: one load per normal form of a name, failures remembered, odd names harmless.
 // Uses libdllprobe.so (tests/dll) beside this executable and in its dllsub folder; each test
 // uses names of its own, since the table lives as long as the process.
-#include <gtest/gtest.h>
 #include <host/dll.h>
 #include <invalidate/invalidate.h>
+
+#include <gtest/gtest.h>
+
 #include <string>
 
 using Invalidate::ApiLoadDll_;

@@ -3,10 +3,12 @@
 // with the library itself loaded only once.
 #include "double_client.h"
 
-#include <atomic>
-#include <gtest/gtest.h>
 #include <host/error.h>
 #include <invalidate/invalidate.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
 
 namespace {
 std::atomic<int> prepares{0};

@@ -2,9 +2,11 @@
 // normal form is loaded once, and the window library's functions are prepared once.
 #include "double_client.h"
 
-#include <atomic>
-#include <gtest/gtest.h>
 #include <invalidate/invalidate.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>

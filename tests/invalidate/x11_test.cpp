@@ -2,12 +2,14 @@
 // desktop repaint exposes, and how the library answers bad handles and a missing display.
 #include "support/xserver.h"
 
+#include <host/dll.h>
+#include <invalidate/invalidate.h>
+
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <gtest/gtest.h>
-#include <host/dll.h>
-#include <invalidate/invalidate.h>
 #include <map>
 #include <utility>
 

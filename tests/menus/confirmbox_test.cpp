@@ -1,13 +1,15 @@
 // The confirmation box as a person meets it: a modal dialog centred on the screen with its
 // message and an OK button, closed by a click on OK, Enter or Escape; input to the program's
 // other windows is held off while it is open, and the focus goes back where it was.
-#include <algorithm>
-#include <climits>
-#include <functional>
-#include <gtest/gtest.h>
 #include <host/application.h>
 #include <host/drawing.h>
 #include <host/windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <functional>
 #include <thread>
 
 // Xlib last (its macros break the headers above); kept in this order on purpose.

@@ -6,11 +6,12 @@
 #include "support/xserver.h"
 
 // Xlib last: its macros would break the headers above.
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
 namespace menuprobe {
 

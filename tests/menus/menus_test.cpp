@@ -1,12 +1,14 @@
 // Menus as a person uses them, in-process: a dialog with a menu bar, a menu and a submenu whose
 // callbacks log what they see, driven with XTest while the test's own loop (AppEvent and
 // handleEvent) runs on the event thread. The server tells what is on screen.
+#include <host/application.h>
+#include <host/windows.h>
+
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <gtest/gtest.h>
-#include <host/application.h>
-#include <host/windows.h>
 #include <string>
 #include <vector>
 

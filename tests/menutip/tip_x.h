@@ -7,17 +7,20 @@
 // (kept apart so that include sorting leaves the order alone)
 #include "support/xserver.h"
 
-#include <X11/Xlib.h>
-#include <atomic>
 #include <host/application.h>
 #include <host/drawing.h>
 #include <host/windows.h>
 #include <menutip/ZebMenuTip.h>
 #include <menutip/placement.h>
+
+#include <unistd.h>
+
+#include <atomic>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+#include <X11/Xlib.h>
 
 namespace tiptest {
 

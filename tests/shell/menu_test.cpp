@@ -3,19 +3,21 @@
 // table and the menu tree are also checked in-process, before and after e_installMenu.
 #include "menu.h"
 
-#include <fcntl.h>
-#include <filesystem>
-#include <functional>
-#include <gtest/gtest.h>
 #include <host/application.h>
 #include <host/drawing.h>
 #include <host/windows.h>
-#include <optional>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <thread>
 
 // Xlib last (its macros break the headers above); kept in this order on purpose.
 // clang-format off

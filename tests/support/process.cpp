@@ -63,7 +63,9 @@ Child::~Child() {
     ::unlink(errPath_.c_str());
 }
 
-bool Child::running() { return !wait(std::chrono::milliseconds(0)).has_value(); }
+bool Child::running() {
+    return !wait(std::chrono::milliseconds(0)).has_value();
+}
 
 std::optional<ExitStatus> Child::wait(std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -73,8 +75,8 @@ std::optional<ExitStatus> Child::wait(std::chrono::milliseconds limit) {
         const pid_t r = ::wait4(pid_, &st, WNOHANG, &ru);
         if (r == pid_) {
             peakRssKb_ = ru.ru_maxrss;
-            status_ = WIFEXITED(st) ? ExitStatus{true, WEXITSTATUS(st)}
-                                    : ExitStatus{false, WTERMSIG(st)};
+            status_ =
+                WIFEXITED(st) ? ExitStatus{true, WEXITSTATUS(st)} : ExitStatus{false, WTERMSIG(st)};
             break;
         }
         if (std::chrono::steady_clock::now() >= end) {

@@ -39,9 +39,15 @@ XServer::~XServer() {
     }
 }
 
-Window XServer::root() const { return DefaultRootWindow(dpy_); }
-int XServer::screenWidth() const { return DisplayWidth(dpy_, DefaultScreen(dpy_)); }
-int XServer::screenHeight() const { return DisplayHeight(dpy_, DefaultScreen(dpy_)); }
+Window XServer::root() const {
+    return DefaultRootWindow(dpy_);
+}
+int XServer::screenWidth() const {
+    return DisplayWidth(dpy_, DefaultScreen(dpy_));
+}
+int XServer::screenHeight() const {
+    return DisplayHeight(dpy_, DefaultScreen(dpy_));
+}
 
 void XServer::movePointer(int x, int y) {
     XTestFakeMotionEvent(dpy_, DefaultScreen(dpy_), x, y, CurrentTime);
@@ -109,7 +115,9 @@ std::vector<Window> XServer::mappedChildren(Window w) const {
     return out;
 }
 
-std::vector<Window> XServer::mappedTopLevels() const { return mappedChildren(root()); }
+std::vector<Window> XServer::mappedTopLevels() const {
+    return mappedChildren(root());
+}
 
 std::string XServer::windowName(Window w) const {
     Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False);

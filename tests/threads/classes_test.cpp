@@ -1,11 +1,13 @@
 // The class registry: one class per name, initClass once under contention, the lock released
 // on errors, and the definition recorded as given.
+#include <host/error.h>
+#include <host/threads.h>
+
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <gtest/gtest.h>
-#include <host/error.h>
-#include <host/threads.h>
 #include <thread>
 #include <vector>
 

@@ -2,13 +2,15 @@
 // and destruction on the object's own thread.
 #include "threads/proc_counts.h"
 
+#include <host/error.h>
+#include <host/threads.h>
+
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
-#include <gtest/gtest.h>
-#include <host/error.h>
-#include <host/threads.h>
 #include <mutex>
 #include <thread>
 #include <vector>

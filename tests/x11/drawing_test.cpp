@@ -119,9 +119,9 @@ TEST(Bitmap, CopiesTheDesktopAsTheServerShowsIt) {
         EXPECT_EQ(screen, (Size{x.screenWidth(), x.screenHeight()}));
         c.bmp->make(screen.width, screen.height);
         // A marker window in the upper left corner of the screen.
-        auto marker = XbpDialog::New(AppDesktop(), nullptr, Point{0, screen.height - 50},
-                                     Size{50, 50}, {{pp::Background, GraMakeRGBColor({255, 0, 0})}},
-                                     false);
+        auto marker =
+            XbpDialog::New(AppDesktop(), nullptr, Point{0, screen.height - 50}, Size{50, 50},
+                           {{pp::Background, GraMakeRGBColor({255, 0, 0})}}, false);
         marker->titlebar(false);
         marker->alwaysOnTop(true);
         marker->create();
@@ -131,7 +131,8 @@ TEST(Bitmap, CopiesTheDesktopAsTheServerShowsIt) {
         AppDesktop()->unlockPS();
         marker->destroy();
         const auto img = c.image();
-        EXPECT_TRUE(testx::near(img.at(10, screen.height - 10), 255, 0, 0, 0)) << "marker at the top";
+        EXPECT_TRUE(testx::near(img.at(10, screen.height - 10), 255, 0, 0, 0))
+            << "marker at the top";
         EXPECT_TRUE(testx::near(img.at(10, 10), 0x33, 0x66, 0x99, 0)) << str(img.at(10, 10));
         EXPECT_TRUE(testx::near(img.at(screen.width - 1, 60), 0x33, 0x66, 0x99, 0));
         // A part of the desktop into a part of the bitmap: the 10x10 block whose upper left
@@ -158,7 +159,8 @@ TEST(Bitmap, CopiesTheDesktopAsTheServerShowsIt) {
 TEST(DrawingArea, ShowsItsBitmapScaledAlsoAfterAResize) {
     testx::XServer x;
     RunAsMain([&] {
-        auto dlg = XbpDialog::New(AppDesktop(), nullptr, Point{100, 100}, Size{400, 300}, {}, false);
+        auto dlg =
+            XbpDialog::New(AppDesktop(), nullptr, Point{100, 100}, Size{400, 300}, {}, false);
         dlg->title("Scaled");
         dlg->create();
         auto area = dlg->drawingArea();
@@ -176,7 +178,11 @@ TEST(DrawingArea, ShowsItsBitmapScaledAlsoAfterAResize) {
         };
         EXPECT_TRUE(PumpUntil([&] { return corners(400, 300); }, 2000));
         dlg->setSize({600, 200});
-        EXPECT_TRUE(PumpUntil([&] { return area->currentSize() == Size{600, 200} && corners(600, 200); }, 2000))
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                return area->currentSize() == Size{600, 200} && corners(600, 200);
+            },
+            2000))
             << "the whole gradient, stretched to the new size";
         dlg->destroy();
     });

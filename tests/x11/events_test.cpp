@@ -56,10 +56,14 @@ TEST(Keys, ArriveAsKeyboardEventsWithTheirCodes) {
             unsigned long modifier;
             long code;
             long mods;
-        } cases[] = {{XK_Escape, 0, key::Escape, 0},  {XK_Return, 0, key::Enter, 0},
-                     {XK_a, 0, 'a', 0},                {XK_a, XK_Shift_L, 'A', mod::Shift},
-                     {XK_m, XK_Alt_L, 'm', mod::Alt},   {XK_Up, 0, key::Up, 0},
-                     {XK_F10, 0, key::F1 + 9, 0},      {XK_Tab, 0, key::Tab, 0}};
+        } cases[] = {{XK_Escape, 0, key::Escape, 0},
+                     {XK_Return, 0, key::Enter, 0},
+                     {XK_a, 0, 'a', 0},
+                     {XK_a, XK_Shift_L, 'A', mod::Shift},
+                     {XK_m, XK_Alt_L, 'm', mod::Alt},
+                     {XK_Up, 0, key::Up, 0},
+                     {XK_F10, 0, key::F1 + 9, 0},
+                     {XK_Tab, 0, key::Tab, 0}};
         for (const auto& c : cases) {
             x.tapKey(c.sym, c.modifier);
             const Taken t = next(event::Keyboard);

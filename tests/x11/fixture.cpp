@@ -8,13 +8,13 @@
 namespace hosttest {
 
 void RunAsMain(const std::function<void()>& body) {
-    const int code = host::Start({.errorSys = [](const std::exception& e) {
-                                      ADD_FAILURE() << "runtime error: " << e.what();
-                                  },
-                                  .appSys = {},
-                                  .appExit = {},
-                                  .dbeSys = {},
-                                  .main = body});
+    const int code = host::Start(
+        {.errorSys =
+             [](const std::exception& e) { ADD_FAILURE() << "runtime error: " << e.what(); },
+         .appSys = {},
+         .appExit = {},
+         .dbeSys = {},
+         .main = body});
     EXPECT_EQ(code, 0);
 }
 
@@ -48,7 +48,8 @@ BmpImage ReadBmp(const std::string& path) {
 
 testx::Pixel BmpImage::at(int x, int y) const {
     const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-    const std::size_t off = 54 + row * static_cast<std::size_t>(y) + static_cast<std::size_t>(x) * 3;
+    const std::size_t off =
+        54 + row * static_cast<std::size_t>(y) + static_cast<std::size_t>(x) * 3;
     return {bytes[off + 2], bytes[off + 1], bytes[off]};
 }
 

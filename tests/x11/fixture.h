@@ -2,15 +2,15 @@
 // errors reported to the test instead of ending the process.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "support/xserver.h"
 
 #include <host/application.h>
 #include <host/windows.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
-
-#include "support/xserver.h"
 
 namespace hosttest {
 

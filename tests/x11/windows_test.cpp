@@ -36,7 +36,8 @@ TEST(Dialog, CentredManagedWindowWithTitleAndSize) {
         EXPECT_EQ(g.x, (x.screenWidth() - 800) / 2);
         EXPECT_EQ(g.y, (x.screenHeight() - 600) / 2);
         EXPECT_FALSE(x.overrideRedirect(*w));
-        EXPECT_EQ(dlg->currentPos(), (Point{(x.screenWidth() - 800) / 2, (x.screenHeight() - 600) / 2}));
+        EXPECT_EQ(dlg->currentPos(),
+                  (Point{(x.screenWidth() - 800) / 2, (x.screenHeight() - 600) / 2}));
         dlg->destroy();
         EXPECT_FALSE(x.findMapped("Centred dialog"));
     });
@@ -95,7 +96,8 @@ TEST(Dialog, UndecoratedOnTopDialogIsATipWindow) {
         EXPECT_EQ(g.x, 100);
         EXPECT_EQ(g.y, x.screenHeight() - 60 - 22);
         EXPECT_EQ(tip->drawingArea()->currentSize(), (Size{128, 22}));
-        EXPECT_TRUE(testx::near(x.pixel(g.x + 5, g.y + 5), 255, 255, 180, 0)) << str(x.pixel(g.x + 5, g.y + 5));
+        EXPECT_TRUE(testx::near(x.pixel(g.x + 5, g.y + 5), 255, 255, 180, 0))
+            << str(x.pixel(g.x + 5, g.y + 5));
         tip->destroy();
         EXPECT_EQ(x.mappedTopLevels().size(), 0u);
     });

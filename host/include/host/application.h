@@ -53,24 +53,24 @@ using Param = std::optional<long>;
 
 // Event codes. Codes below 0x100000 belong to programs (PostAppEvent).
 namespace event {
-inline constexpr int NoEvent = 0;              // AppEvent's time-out passed
+inline constexpr int NoEvent = 0; // AppEvent's time-out passed
 // Pointer positions are the window's own host coordinates (origin lower left).
-inline constexpr int Motion = 0x100001;        // mp1: x, mp2: y
-inline constexpr int ButtonDown = 0x100002;    // left button; mp1: x, mp2: y
-inline constexpr int ButtonUp = 0x100003;      // left button; mp1: x, mp2: y
-inline constexpr int Keyboard = 0x100004;      // mp1: key code (see host::key), mp2: modifiers
-inline constexpr int RightDown = 0x100005;     // right button; mp1: x, mp2: y
+inline constexpr int Motion = 0x100001;     // mp1: x, mp2: y
+inline constexpr int ButtonDown = 0x100002; // left button; mp1: x, mp2: y
+inline constexpr int ButtonUp = 0x100003;   // left button; mp1: x, mp2: y
+inline constexpr int Keyboard = 0x100004;   // mp1: key code (see host::key), mp2: modifiers
+inline constexpr int RightDown = 0x100005;  // right button; mp1: x, mp2: y
 inline constexpr int RightUp = 0x100006;
-inline constexpr int MiddleDown = 0x100007;    // middle button; mp1: x, mp2: y
+inline constexpr int MiddleDown = 0x100007; // middle button; mp1: x, mp2: y
 inline constexpr int MiddleUp = 0x100008;
-inline constexpr int Paint = 0x100035;         // mp1: x, mp2: y of the area's origin
-inline constexpr int Resize = 0x100036;        // mp1: width, mp2: height
-inline constexpr int Close = 0x100038;         // the window manager asks the window to close
-inline constexpr int SetFocus = 0x100039;      // the window gained the keyboard focus
-inline constexpr int KillFocus = 0x10003A;     // the window lost the keyboard focus
-inline constexpr int Enter = 0x10003B;         // the pointer entered the window
-inline constexpr int Leave = 0x10003C;         // the pointer left the window
-inline constexpr int Internal = 0x1000FF;      // runtime-private input (menus, boxes)
+inline constexpr int Paint = 0x100035;     // mp1: x, mp2: y of the area's origin
+inline constexpr int Resize = 0x100036;    // mp1: width, mp2: height
+inline constexpr int Close = 0x100038;     // the window manager asks the window to close
+inline constexpr int SetFocus = 0x100039;  // the window gained the keyboard focus
+inline constexpr int KillFocus = 0x10003A; // the window lost the keyboard focus
+inline constexpr int Enter = 0x10003B;     // the pointer entered the window
+inline constexpr int Leave = 0x10003C;     // the pointer left the window
+inline constexpr int Internal = 0x1000FF;  // runtime-private input (menus, boxes)
 } // namespace event
 
 // Key codes in mp1 of event::Keyboard. Characters give their Unicode code point (Escape 27,
@@ -141,9 +141,9 @@ int FErase(const std::string& path);
 
 // Buttons of ConfirmBox and the numbers it returns for each.
 namespace box {
-inline constexpr int Ok = 0;        // buttons: OK only (the default)
-inline constexpr int OkCancel = 1;  // buttons: OK and Cancel
-inline constexpr int YesNo = 4;     // buttons: Yes and No
+inline constexpr int Ok = 0;       // buttons: OK only (the default)
+inline constexpr int OkCancel = 1; // buttons: OK and Cancel
+inline constexpr int YesNo = 4;    // buttons: Yes and No
 // Enter presses the focused button (the first at start). Escape and closing the window give
 // the box's "no" answer: RetCancel with OK and Cancel, RetNo with Yes and No, and RetOk for a
 // box that has only OK.

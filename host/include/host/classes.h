@@ -3,9 +3,10 @@
 // kind, in order of definition), creates instances and runs its initClass once when registered.
 #pragma once
 
+#include <host/values.h>
+
 #include <cstddef>
 #include <functional>
-#include <host/values.h>
 #include <memory>
 #include <mutex>
 #include <string>

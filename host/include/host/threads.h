@@ -3,10 +3,11 @@
 // live as long as that OS thread and are reused from run to run.
 #pragma once
 
-#include <concepts>
-#include <cstddef>
 #include <host/classes.h>
 #include <host/values.h>
+
+#include <concepts>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>

@@ -41,7 +41,9 @@ struct Rect {
     friend constexpr bool operator==(const Rect&, const Rect&) = default;
     constexpr int width() const { return x2 - x1 + 1; }
     constexpr int height() const { return y2 - y1 + 1; }
-    constexpr bool contains(Point p) const { return p.x >= x1 && p.x <= x2 && p.y >= y1 && p.y <= y2; }
+    constexpr bool contains(Point p) const {
+        return p.x >= x1 && p.x <= x2 && p.y >= y1 && p.y <= y2;
+    }
 };
 
 // A colour number: 0x00RRGGBB. Made by GraMakeRGBColor; read back with the helpers below.
@@ -53,9 +55,15 @@ struct RGB {
     friend constexpr bool operator==(const RGB&, const RGB&) = default;
 };
 Color GraMakeRGBColor(RGB rgb); // raises host::Error for a channel outside 0..255
-constexpr int RedOf(Color c) { return (c >> 16) & 0xff; }
-constexpr int GreenOf(Color c) { return (c >> 8) & 0xff; }
-constexpr int BlueOf(Color c) { return c & 0xff; }
+constexpr int RedOf(Color c) {
+    return (c >> 16) & 0xff;
+}
+constexpr int GreenOf(Color c) {
+    return (c >> 8) & 0xff;
+}
+constexpr int BlueOf(Color c) {
+    return c & 0xff;
+}
 
 // A piece of code with its parameters, as the runtime evaluates it, carrying its source text
 // (for example "{|| HideMenuTip_()}") for diagnostics.
@@ -77,15 +85,14 @@ template <typename R, typename... Args> class Callback<R(Args...)> {
 };
 
 // Text helpers with the runtime's semantics.
-std::string AllTrim(std::string_view s);             // leading and trailing spaces removed
-std::string Lower(std::string_view s);               // ASCII letters to lower case
+std::string AllTrim(std::string_view s);              // leading and trailing spaces removed
+std::string Lower(std::string_view s);                // ASCII letters to lower case
 std::string Right(std::string_view s, std::size_t n); // the last n characters, fewer if shorter
-bool Empty(const Text& s);                           // NIL or a zero-length text
+bool Empty(const Text& s);                            // NIL or a zero-length text
 
 // Array helpers numbered from 1: AScan gives the position of the first element for which
 // `match` yields true, or 0.
-template <typename T, typename Pred>
-std::size_t AScan(const std::vector<T>& a, Pred&& match) {
+template <typename T, typename Pred> std::size_t AScan(const std::vector<T>& a, Pred&& match) {
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (match(a[i])) {
             return i + 1;

@@ -81,8 +81,8 @@ class XbpWindow : public XbpPart {
     detail::WindowImpl& impl() { return *impl_; }
 
   protected:
-    XbpWindow(std::shared_ptr<XbpWindow> parent, std::optional<Point> pos,
-              std::optional<Size> size, PresParams presParams, bool visible);
+    XbpWindow(std::shared_ptr<XbpWindow> parent, std::optional<Point> pos, std::optional<Size> size,
+              PresParams presParams, bool visible);
     std::unique_ptr<detail::WindowImpl> impl_;
 };
 

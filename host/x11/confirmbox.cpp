@@ -43,10 +43,6 @@ struct Button {
     x11::DeviceRect box; // in the box's window
 };
 
-void setSource(cairo_t* cr, Color c) {
-    cairo_set_source_rgb(cr, RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0);
-}
-
 // The box's buttons and the answer that Escape (or closing the window) gives.
 std::vector<Button> buttonsFor(int buttons, int& escapeResult) {
     switch (buttons) {
@@ -300,21 +296,21 @@ void ConfirmBoxPart::paint() {
     x11::CairoPtr cr(cairo_create(surface.get()));
     cairo_t* c = cr.get();
     const Font font = DefaultFont();
-    setSource(c, kBoxColor);
+    x11::SetSource(c, kBoxColor);
     cairo_paint(c);
     x11::LayoutPtr text = x11::MakeLayout(c, font, message_);
     int tw = 0, th = 0;
     pango_layout_get_pixel_size(text.get(), &tw, &th);
-    setSource(c, kTextColor);
+    x11::SetSource(c, kTextColor);
     cairo_move_to(c, (width_ - tw) / 2, kMargin);
     pango_cairo_show_layout(c, text.get());
     for (std::size_t i = 0; i < buttons_.size(); ++i) {
         const Button& b = buttons_[i];
         const bool focused = static_cast<int>(i) == focus_;
-        setSource(c, static_cast<int>(i) == pressed_ ? kPressedColor : kButtonColor);
+        x11::SetSource(c, static_cast<int>(i) == pressed_ ? kPressedColor : kButtonColor);
         cairo_rectangle(c, b.box.x, b.box.y, b.box.width, b.box.height);
         cairo_fill(c);
-        setSource(c, focused ? kFocusColor : kButtonFrame);
+        x11::SetSource(c, focused ? kFocusColor : kButtonFrame);
         const double line = focused ? 2.0 : 1.0;
         cairo_set_line_width(c, line);
         cairo_rectangle(c, b.box.x + line / 2, b.box.y + line / 2, b.box.width - line,
@@ -323,7 +319,7 @@ void ConfirmBoxPart::paint() {
         x11::LayoutPtr label = x11::MakeLayout(c, font, b.label);
         int lw = 0, lh = 0;
         pango_layout_get_pixel_size(label.get(), &lw, &lh);
-        setSource(c, kTextColor);
+        x11::SetSource(c, kTextColor);
         cairo_move_to(c, b.box.x + (b.box.width - lw) / 2, b.box.y + (b.box.height - lh) / 2);
         pango_cairo_show_layout(c, label.get());
     }

@@ -183,10 +183,6 @@ template <typename F> bool withCairo(const std::shared_ptr<XbpPresSpace>& ps, F&
     return ok;
 }
 
-void setSource(cairo_t* cr, Color c) {
-    cairo_set_source_rgb(cr, RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0);
-}
-
 // A measuring context for spaces that have no surface yet (a space made only to measure).
 cairo_t* measuringContext() {
     thread_local x11::SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
@@ -198,6 +194,10 @@ cairo_t* measuringContext() {
 
 Font DefaultFont() {
     return Font{"Sans 10"};
+}
+
+void x11::SetSource(cairo_t* cr, Color c) {
+    cairo_set_source_rgb(cr, RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0);
 }
 
 void x11::WarmFonts() {
@@ -376,7 +376,7 @@ bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point uppe
         const Rect r{std::min(lowerLeft.x, upperRight.x), std::min(lowerLeft.y, upperRight.y),
                      std::max(lowerLeft.x, upperRight.x), std::max(lowerLeft.y, upperRight.y)};
         const x11::DeviceRect d = x11::ToDevice(r, height);
-        setSource(cr, p.color);
+        x11::SetSource(cr, p.color);
         cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
         if (fillMode & fill::Fill) {
             cairo_rectangle(cr, d.x, d.y, d.width, d.height);
@@ -395,7 +395,7 @@ bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::s
     return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl& p, int height) {
         x11::LayoutPtr layout = x11::MakeLayout(cr, p.font, text);
         const double baseline = pango_layout_get_baseline(layout.get()) / double(PANGO_SCALE);
-        setSource(cr, p.color);
+        x11::SetSource(cr, p.color);
         cairo_move_to(cr, at.x, x11::ToDeviceY(at.y, height) - baseline);
         pango_cairo_show_layout(cr, layout.get());
     });

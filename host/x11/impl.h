@@ -131,6 +131,9 @@ int MenuBarHeight(const Font& font);
 // Loads the font configuration and the default font (run once, on any thread).
 void WarmFonts();
 
+// Makes a colour number cairo's current source.
+void SetSource(cairo_t* cr, Color c);
+
 // Text layout in a font, for measuring and drawing.
 LayoutPtr MakeLayout(cairo_t* cr, const Font& font, const std::string& text);
 

@@ -32,10 +32,6 @@ constexpr int kTextLeft = 20;
 constexpr int kArrowSpace = 28; // right of the text: room for the submenu arrow
 constexpr int kMinWidth = 120;
 
-void setSource(cairo_t* cr, Color c) {
-    cairo_set_source_rgb(cr, RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0);
-}
-
 // A layout of the label's text with the mnemonic letter underlined.
 x11::LayoutPtr labelLayout(cairo_t* cr, const Font& font, const detail::Label& label) {
     x11::LayoutPtr layout = x11::MakeLayout(cr, font, label.text);
@@ -148,9 +144,9 @@ void MenuImpl::paintStrip(int width) {
     SurfacePtr surface(
         cairo_xlib_surface_create(conn->dpy(), strip, conn->visual(), std::max(1, width), height));
     CairoPtr cr(cairo_create(surface.get()));
-    setSource(cr.get(), kBarColor);
+    x11::SetSource(cr.get(), kBarColor);
     cairo_paint(cr.get());
-    setSource(cr.get(), kBarLine);
+    x11::SetSource(cr.get(), kBarLine);
     cairo_rectangle(cr.get(), 0, height - 1, width, 1);
     cairo_fill(cr.get());
     entryX.clear();
@@ -163,11 +159,11 @@ void MenuImpl::paintStrip(int width) {
         entryX.push_back(x);
         const bool isOpen = openEntry == static_cast<int>(i) + 1;
         if (isOpen) {
-            setSource(cr.get(), kMarkColor);
+            x11::SetSource(cr.get(), kMarkColor);
             cairo_rectangle(cr.get(), x, 0, entryWidth, height - 1);
             cairo_fill(cr.get());
         }
-        setSource(cr.get(), isOpen ? kMarkText : kTextColor);
+        x11::SetSource(cr.get(), isOpen ? kMarkText : kTextColor);
         cairo_move_to(cr.get(), x + kStripPadding, (height - 1 - text.height) / 2);
         pango_cairo_show_layout(cr.get(), layout.get());
         x += entryWidth;
@@ -278,21 +274,21 @@ void PaintPopup(MenuImpl& m) {
         return;
     }
     cairo_t* cr = p->cr.get();
-    setSource(cr, kFrameColor);
+    x11::SetSource(cr, kFrameColor);
     cairo_paint(cr);
-    setSource(cr, kMenuColor);
+    x11::SetSource(cr, kMenuColor);
     cairo_rectangle(cr, kFrame, kFrame, p->width - 2 * kFrame, p->height - 2 * kFrame);
     cairo_fill(cr);
     for (std::size_t i = 0; i < p->layouts.size(); ++i) {
         const EntryBox& box = p->boxes[i];
         const bool marked = m.marked == static_cast<int>(i) + 1;
         if (marked) {
-            setSource(cr, kMarkColor);
+            x11::SetSource(cr, kMarkColor);
             cairo_rectangle(cr, kFrame + kInset, box.y, p->width - 2 * (kFrame + kInset),
                             box.height);
             cairo_fill(cr);
         }
-        setSource(cr, marked ? kMarkText : kTextColor);
+        x11::SetSource(cr, marked ? kMarkText : kTextColor);
         cairo_move_to(cr, kFrame + kInset + kTextLeft - kInset, box.y + kEntryPadding);
         pango_cairo_show_layout(cr, p->layouts[i].get());
         if (p->isSubmenu[i]) {

@@ -1,0 +1,66 @@
+// menutest-tour: runs menutest as a person would, on $DISPLAY or a private Xvfb, prints a
+// table of checks and timings, writes report.md with screenshots, and exits 1 on a failure.
+#include "screen.h"
+#include "tipsize.h"
+#include "tour.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <string_view>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: menutest-tour [--out DIR] [--no-timing-bounds]\n"
+    "  --out DIR            report and screenshots (default ./tour-out)\n"
+    "  --no-timing-bounds   report delays and CPU, check only function\n";
+
+bool parse(int argc, char** argv, tour::Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--out" && i + 1 < argc) {
+            options.out = argv[++i];
+        } else if (arg == "--no-timing-bounds") {
+            options.timingBounds = false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    tour::Options options;
+    if (!parse(argc, argv, options)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    try {
+        // The user's display when there is one; otherwise a server of the tour's own.
+        std::unique_ptr<tour::PrivateXvfb> xvfb;
+        std::string where;
+        if (tour::displayAnswers()) {
+            where = std::string("the display ") + std::getenv("DISPLAY");
+        } else {
+            xvfb = std::make_unique<tour::PrivateXvfb>();
+            where = "a private Xvfb (" + xvfb->name() + ")";
+        }
+        std::fprintf(stderr, "tour: menutest on %s; report in %s\n", where.c_str(),
+                     options.out.c_str());
+        auto sizes = tour::tipSizes(
+            {"Tip Explaining the option \"Reserve\"", "Other explanation tip", "Tip for updating"});
+        tour::Tour t(options, where, std::move(sizes));
+        const bool passed = t.run();
+        std::cout << t.record().table();
+        std::cout << "report: " << (options.out / "report.md").string() << "\n";
+        return passed ? 0 : 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "menutest-tour: %s\n", e.what());
+        return 1;
+    }
+}

@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
         tour::Tour t(options, where, std::move(sizes));
         const bool passed = t.run();
         std::cout << t.record().table();
-        std::cout << "report: " << (options.out / "report.md").string() << "\n";
+        std::cout << "report: " << (options.out / "report.md").string() << std::endl;
         return passed ? 0 : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "menutest-tour: %s\n", e.what());

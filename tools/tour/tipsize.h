@@ -10,7 +10,7 @@
 
 namespace tour {
 
-// Asks the runtime on the X server named by $DISPLAY. Call before any other X connection.
+// Asks the runtime, on a thread of its own, on the X server named by $DISPLAY.
 std::map<std::string, Size> tipSizes(const std::vector<std::string>& texts);
 
 } // namespace tour

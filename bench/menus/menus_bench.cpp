@@ -74,9 +74,9 @@ void run() {
     dlg->show();
     host::SetAppFocus(dlg->drawingArea());
 
-    // Serves events until `done`; returns false after two seconds without it.
-    auto pumpUntil = [&](auto done) {
-        const auto end = Clock::now() + std::chrono::seconds(2);
+    // Serves events until `done`; returns false after `limit` without it.
+    auto pumpUntil = [&](auto done, std::chrono::milliseconds limit = std::chrono::seconds(2)) {
+        const auto end = Clock::now() + limit;
         while (!done() && Clock::now() < end) {
             host::Param mp1, mp2;
             std::shared_ptr<host::XbpPart> target;
@@ -102,7 +102,7 @@ void run() {
     std::vector<double> open, mark;
     for (int i = 0; i < rounds; ++i) {
         d.move(barX, barY);
-        pumpUntil([] { return false; });
+        pumpUntil([] { return false; }, std::chrono::milliseconds(30)); // let the motion settle
         // Click -> menu mapped and painted: opening happens while the ButtonDown is handled.
         int before = marks;
         bool opened = false;

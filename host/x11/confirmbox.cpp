@@ -9,10 +9,7 @@
 #include <host/application.h>
 #include <host/error.h>
 
-#include <poll.h>
-
 #include <algorithm>
-#include <chrono>
 #include <vector>
 
 #include <X11/Xatom.h>
@@ -194,24 +191,9 @@ void ConfirmBoxPart::create(const std::string& title, ::Window transientFor) {
                     reinterpret_cast<const unsigned char*>(state), 2);
     c.registerWindow(xid_, weak_from_this());
 
-    XMapRaised(dpy, xid_);
-    XSync(dpy, False);
-    // Under a window manager the window shows once the manager maps it: wait for that (a
-    // second at most) before taking the focus. MapNotify is put back for the event loop.
-    XWindowAttributes wa{};
-    if (XGetWindowAttributes(dpy, xid_, &wa) && wa.map_state != IsViewable) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-        XEvent ev;
-        while (!XCheckTypedWindowEvent(dpy, xid_, MapNotify, &ev)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                break;
-            }
-            pollfd pfd{ConnectionNumber(dpy), POLLIN, 0};
-            ::poll(&pfd, 1, static_cast<int>(left.count()));
-        }
-    }
+    // Under a window manager the box shows once the manager maps it: wait for that (a second
+    // at most) before taking the focus.
+    x11::MapAndWait(c, xid_, false);
     x11::ErrorTrap trap(dpy); // not viewable yet under a slow manager: it gives the focus then
     XSetInputFocus(dpy, xid_, RevertToParent, CurrentTime);
     trap.sync();

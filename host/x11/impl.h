@@ -131,6 +131,11 @@ int MenuBarHeight(const Font& font);
 // Loads the font configuration and the default font (run once, on any thread).
 void WarmFonts();
 
+// Maps a top-level window and returns once the server shows it: at once without a window
+// manager (and always for override-redirect windows), else after its MapNotify (a second at
+// most), which stays queued for the event loop.
+void MapAndWait(Connection& c, ::Window w, bool overrideRedirect);
+
 // Makes a colour number cairo's current source.
 void SetSource(cairo_t* cr, Color c);
 

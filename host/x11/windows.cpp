@@ -64,10 +64,10 @@ void setManagedProperties(Connection& c, ::Window w, const std::string& title, b
     }
 }
 
-// Maps a top-level window and returns once the server shows it. Without a window manager
-// (and always for override-redirect windows) that is as soon as the server has the request;
-// with one we wait for its MapNotify, a second at most, without taking other events.
-void mapAndWait(Connection& c, ::Window w, bool overrideRedirect) {
+} // namespace
+
+// Only MapNotify is taken from the queue while waiting, and it is put back.
+void x11::MapAndWait(Connection& c, ::Window w, bool overrideRedirect) {
     Display* dpy = c.dpy();
     XMapRaised(dpy, w);
     XSync(dpy, False);
@@ -89,6 +89,8 @@ void mapAndWait(Connection& c, ::Window w, bool overrideRedirect) {
     }
     XPutBackEvent(dpy, &ev); // the event loop still learns of the map
 }
+
+namespace {
 
 void applyPresParams(detail::WindowImpl& w, const PresParams& params) {
     for (const PresParam& p : params) {
@@ -209,7 +211,7 @@ bool XbpWindow::show() {
     w.visible = true;
     if (w.isTopLevel()) {
         // Top-level windows: keep the position we chose also under a window manager.
-        mapAndWait(*w.conn, w.xid, w.overrideRedirect);
+        x11::MapAndWait(*w.conn, w.xid, w.overrideRedirect);
     } else {
         XMapWindow(w.conn->dpy(), w.xid);
         XFlush(w.conn->dpy());

@@ -15,6 +15,7 @@ namespace host {
 namespace {
 
 using detail::MenuImpl;
+using menus::MenuId;
 
 // ---- Helpers -------------------------------------------------------------------------------
 
@@ -50,357 +51,155 @@ void repaintStrip(MenuImpl& b) {
     return dlg && dlg->isCreated() ? dlg->impl().xid : 0;
 }
 
-// Runs callbacks that were collected while menus closed, in order.
-void runAll(const std::vector<Callback<void()>>& callbacks) {
-    for (const auto& cb : callbacks) {
-        if (cb) {
-            cb();
-        }
-    }
+// ---- Menu mode on X11 ------------------------------------------------------------------------
+
+// What menu mode's decisions read of the menus: entries, submenus, mnemonics, callbacks.
+MenuImpl& implOf(MenuId id, MenuImpl& bar) {
+    return id ? const_cast<XbpMenu*>(static_cast<const XbpMenu*>(id))->impl() : bar;
 }
 
-// ---- Menu mode -------------------------------------------------------------------------------
+} // namespace
 
-class Mode {
+namespace detail {
+
+class BarModel final : public menus::Model {
   public:
-    explicit Mode(XbpMenuBar& bar) : b_(bar.impl()) {}
+    explicit BarModel(MenuImpl& bar) : bar_(bar) {}
 
-    bool active() const { return !b_.open.empty(); }
+    int count(MenuId m) const override { return static_cast<int>(implOf(m, bar_).items.size()); }
+    MenuId submenu(MenuId m, int n) const override { return submenuOf(item(m, n)).get(); }
+    long mnemonic(MenuId m, int n) const override {
+        return ParseCaption(EntryCaption(item(m, n))).mnemonic;
+    }
+    long fold(long key) const override { return FoldMnemonic(key); }
+    Callback<void()> selected(MenuId m, int n) const override {
+        const auto* action = std::get_if<MenuAction>(&item(m, n));
+        return action ? action->selected : Callback<void()>();
+    }
+    Callback<void(int)> itemMarked(MenuId m) const override {
+        return m ? implOf(m, bar_).itemMarked : Callback<void(int)>();
+    }
+    Callback<void()> endMenu(MenuId m) const override { return implOf(m, bar_).endMenu; }
 
-    // Opens the menu of strip entry `entry`; a bar action is chosen at once.
-    void openEntry(int entry, bool byKey) {
-        if (entry < 1 || entry > static_cast<int>(b_.items.size()) || !b_.strip) {
-            return;
-        }
-        const MenuItem& item = b_.items[static_cast<std::size_t>(entry) - 1];
-        auto menu = submenuOf(item);
-        if (!menu) {
-            auto selected = std::get<MenuAction>(item).selected;
-            end();
-            if (selected) {
-                selected();
+  private:
+    const MenuItem& item(MenuId m, int n) const {
+        return implOf(m, bar_).items.at(static_cast<std::size_t>(n) - 1);
+    }
+    MenuImpl& bar_;
+};
+
+MenuImpl::MenuImpl() = default;
+MenuImpl::~MenuImpl() = default;
+
+} // namespace detail
+
+namespace {
+
+// A bar's menu mode on the server: hit-testing for its decisions, and carrying out each step
+// (grabs, popups, repaints), then its callbacks.
+class Session {
+  public:
+    explicit Session(XbpMenuBar& bar) : b_(bar.impl()) {}
+
+    menus::MenuMode& mode() { return *b_.mode; }
+
+    // Carries out a step; an error escaping a callback still leaves no grab and no popup.
+    void run(const menus::Step& step) {
+        try {
+            for (const menus::Draw& d : step.draws) {
+                apply(d);
             }
-            return;
-        }
-        std::vector<Callback<void()>> closed;
-        closeFrom(0, closed);
-        if (!b_.grabbed) {
-            grab();
-        }
-        b_.openEntry = entry;
-        repaintStrip(b_);
-        const auto at = static_cast<std::size_t>(entry) - 1;
-        const int x = b_.stripX + (at < b_.entryX.size() ? b_.entryX[at] : 0);
-        Display* dpy = b_.conn->dpy();
-        open(menu, x, b_.stripY + b_.height, DisplayWidth(dpy, b_.conn->screen()), true);
-        runAll(closed);
-        if (byKey && !menu->impl().items.empty() && level(menu) == 0) {
-            mark(0, 1, false);
+            for (const Callback<void()>& cb : step.calls) {
+                cb();
+            }
+        } catch (...) {
+            abandon();
+            throw;
         }
     }
 
-    // Menu mode ends: every menu closes (innermost first, each running its endMenu), the grab
-    // goes, then the bar's endMenu runs.
-    void end() {
-        const bool wasActive = active() || b_.grabbed;
-        std::vector<Callback<void()>> closed;
-        closeFrom(0, closed);
-        ungrab();
-        if (b_.openEntry) {
-            b_.openEntry = 0;
-            repaintStrip(b_);
-        }
-        if (wasActive) {
-            closed.push_back(b_.endMenu);
-        }
-        runAll(closed);
-    }
-
-    // Leaves menu mode without running any callback (an error is on its way out).
+    // Leaves menu mode without running any callback.
     void abandon() {
-        for (auto& m : b_.open) {
-            m->impl().popup.reset();
-            m->impl().marked = 0;
+        for (const menus::Draw& d : mode().abandon().draws) {
+            apply(d);
         }
-        b_.open.clear();
-        ungrab();
         b_.openEntry = 0;
     }
 
-    // Pointer input at a root position (device coordinates).
-    void pointer(int code, int rootX, int rootY) {
-        const int lvl = levelAt(rootX, rootY);
-        const int stripEntry = stripEntryAt(rootX, rootY);
-        switch (code) {
-        case event::Motion:
-            if (lvl >= 0) {
-                const int n =
-                    b_.open[static_cast<std::size_t>(lvl)]->impl().popup->entryAt(rootX, rootY);
-                if (n > 0) {
-                    mark(lvl, n, true);
-                }
-            } else if (stripEntry > 0 && stripEntry != b_.openEntry &&
-                       submenuOf(b_.items[static_cast<std::size_t>(stripEntry) - 1])) {
-                openEntry(stripEntry, false); // sliding along the bar switches menus
-            }
-            break;
-        case event::ButtonDown:
-            b_.releaseOnBarKeepsOpen = false;
-            if (lvl >= 0) {
-                const int n =
-                    b_.open[static_cast<std::size_t>(lvl)]->impl().popup->entryAt(rootX, rootY);
-                if (n > 0) {
-                    mark(lvl, n, true);
-                }
-            } else if (stripEntry > 0 && stripEntry == b_.openEntry) {
-                end(); // a second click on the open entry closes its menu
-            } else if (stripEntry > 0) {
-                openEntry(stripEntry, false);
-                b_.releaseOnBarKeepsOpen = true;
-            } else {
-                end(); // a click outside closes every open menu
-            }
-            break;
-        case event::ButtonUp:
-            if (lvl >= 0) {
-                const int n =
-                    b_.open[static_cast<std::size_t>(lvl)]->impl().popup->entryAt(rootX, rootY);
-                if (n > 0) {
-                    activate(lvl, n, false);
-                }
-            }
-            b_.releaseOnBarKeepsOpen = false;
-            break;
-        case event::RightDown:
-        case event::MiddleDown:
-            if (lvl < 0 && stripEntry == 0) {
-                end();
-            }
-            break;
-        default:
-            break;
-        }
-    }
-
-    // A key while a menu is open.
-    void key(long code, long mods) {
-        if (!active()) {
-            return;
-        }
-        const int lvl = static_cast<int>(b_.open.size()) - 1;
-        MenuImpl& m = b_.open.back()->impl();
-        const int count = static_cast<int>(m.items.size());
-        switch (code) {
-        case key::Escape:
-            closeLevel(lvl);
-            return;
-        case key::Left:
-            if (lvl > 0) {
-                closeLevel(lvl);
-            } else {
-                stepBar(-1);
-            }
-            return;
-        case key::Right:
-            if (m.marked > 0 && submenuOf(m.items[static_cast<std::size_t>(m.marked) - 1])) {
-                openSubmenu(lvl, m.marked, true);
-            } else {
-                stepBar(+1);
-            }
-            return;
-        case key::Up:
-        case key::Down:
-            if (count > 0) {
-                const int step = code == key::Down ? 1 : -1;
-                const int from = m.marked > 0 ? m.marked : (step > 0 ? 0 : count + 1);
-                mark(lvl, (from - 1 + step + count) % count + 1, false);
-            }
-            return;
-        case key::Home:
-        case key::End:
-            if (count > 0) {
-                mark(lvl, code == key::Home ? 1 : count, false);
-            }
-            return;
-        case key::Enter:
-        case key::Space:
-            if (m.marked > 0) {
-                activate(lvl, m.marked, true);
-            }
-            return;
-        case key::F1 + 9: // F10 toggles menu mode
-            end();
-            return;
-        default:
-            break;
-        }
-        (void)mods; // Alt with a letter in an open menu acts as the letter alone
-        const long letter = detail::FoldMnemonic(code);
-        if (letter == 0 || !m.popup) {
-            return;
-        }
-        for (std::size_t i = 0; i < m.popup->labels.size(); ++i) {
-            if (m.popup->labels[i].mnemonic == letter) {
-                const int n = static_cast<int>(i) + 1;
-                mark(lvl, n, false);
-                activate(lvl, n, true);
-                return;
+    // Where a root position (device coordinates) lies among the open menus and the strip.
+    menus::Hit hitAt(int rootX, int rootY) const {
+        menus::Hit hit;
+        for (int i = static_cast<int>(b_.openMenus.size()) - 1; i >= 0; --i) {
+            const auto& p = b_.openMenus[static_cast<std::size_t>(i)]->impl().popup;
+            if (p && p->contains(rootX, rootY)) {
+                hit.level = i;
+                hit.entry = p->entryAt(rootX, rootY);
+                break;
             }
         }
-    }
-
-    // A key typed in the dialog while no menu is open: Alt+mnemonic and F10 open a menu.
-    // Returns true when it opened one.
-    bool dialogKey(long code, long mods) {
-        if (code == key::F1 + 9 && mods == 0) {
-            for (std::size_t i = 0; i < b_.items.size(); ++i) {
-                if (submenuOf(b_.items[i])) {
-                    openEntry(static_cast<int>(i) + 1, true);
-                    return true;
-                }
-            }
-            return false;
+        if (rootY >= b_.stripY && rootY < b_.stripY + b_.height) {
+            hit.barEntry = b_.stripEntryAt(rootX - b_.stripX);
         }
-        if (!(mods & mod::Alt)) {
-            return false;
-        }
-        const long letter = detail::FoldMnemonic(code);
-        for (std::size_t i = 0; letter && i < b_.items.size(); ++i) {
-            if (detail::ParseCaption(detail::EntryCaption(b_.items[i])).mnemonic == letter) {
-                openEntry(static_cast<int>(i) + 1, true);
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // Marks entry n of the open menu at `lvl`. A changed mark first closes the menu's open
-    // submenu (its endMenu runs before the new entry's itemMarked), then repaints and reports
-    // the mark. The pointer resting on a submenu entry opens the submenu.
-    void mark(int lvl, int n, bool byPointer) {
-        auto menu = b_.open[static_cast<std::size_t>(lvl)];
-        MenuImpl& m = menu->impl();
-        const bool isSub = submenuOf(m.items[static_cast<std::size_t>(n) - 1]) != nullptr;
-        if (m.marked != n) {
-            std::vector<Callback<void()>> closed;
-            closeFrom(lvl + 1, closed);
-            m.marked = n;
-            detail::PaintPopup(m);
-            runAll(closed);
-            if (m.itemMarked) {
-                const auto cb = m.itemMarked;
-                cb(n);
-            }
-        }
-        if (byPointer && isSub && level(menu) == lvl) {
-            openSubmenu(lvl, n, false);
-        }
+        return hit;
     }
 
   private:
-    // Opens a menu with its top left corner at a root position and adds it to the open list.
-    void open(const std::shared_ptr<XbpMenu>& menu, int x, int y, int altRight, bool dropdown) {
-        MenuImpl& m = menu->impl();
-        m.marked = 0;
-        detail::OpenPopup(*menu, x, y, altRight, dropdown, dialogWindow(b_));
-        b_.open.push_back(menu);
-    }
-
-    void openSubmenu(int lvl, int n, bool markFirst) {
-        auto parent = b_.open[static_cast<std::size_t>(lvl)];
-        auto sub = submenuOf(parent->impl().items[static_cast<std::size_t>(n) - 1]);
-        if (!sub || sub == parent || level(sub) >= 0) {
-            if (sub && markFirst && level(sub) == lvl + 1 && sub->impl().marked == 0 &&
-                !sub->impl().items.empty()) {
-                mark(lvl + 1, 1, false);
+    void apply(const menus::Draw& d) {
+        using Kind = menus::Draw::Kind;
+        switch (d.kind) {
+        case Kind::Grab:
+            grab();
+            break;
+        case Kind::Ungrab:
+            ungrab();
+            break;
+        case Kind::RepaintBar:
+            b_.openEntry = d.anchor;
+            repaintStrip(b_);
+            break;
+        case Kind::Open:
+            open(d);
+            break;
+        case Kind::Close:
+            if (d.level < static_cast<int>(b_.openMenus.size())) {
+                MenuImpl& m = b_.openMenus[static_cast<std::size_t>(d.level)]->impl();
+                m.popup.reset();
+                m.marked = 0;
+                b_.openMenus.resize(static_cast<std::size_t>(d.level));
             }
-            return; // already open (or a menu that contains itself)
-        }
-        std::vector<Callback<void()>> closed;
-        closeFrom(lvl + 1, closed);
-        const detail::Popup& p = *parent->impl().popup;
-        const detail::EntryBox& box = p.boxes[static_cast<std::size_t>(n) - 1];
-        open(sub, p.x + p.width - 3, p.y + box.y - 4, p.x + 3, false);
-        runAll(closed);
-        if (markFirst && !sub->impl().items.empty()) {
-            mark(lvl + 1, 1, false);
-        }
-    }
-
-    // Chooses entry n: an action ends menu mode and then runs its selection callback; a
-    // submenu opens (from the keyboard with its first entry marked).
-    void activate(int lvl, int n, bool byKey) {
-        MenuImpl& m = b_.open[static_cast<std::size_t>(lvl)]->impl();
-        const MenuItem& item = m.items[static_cast<std::size_t>(n) - 1];
-        if (submenuOf(item)) {
-            openSubmenu(lvl, n, byKey);
-            return;
-        }
-        const auto selected = std::get<MenuAction>(item).selected;
-        end();
-        if (selected) {
-            selected();
-        }
-    }
-
-    // Closes the menu at `lvl` and those below it; the outermost one ends menu mode.
-    void closeLevel(int lvl) {
-        if (lvl <= 0) {
-            end();
-            return;
-        }
-        std::vector<Callback<void()>> closed;
-        closeFrom(lvl, closed);
-        runAll(closed);
-    }
-
-    // Takes down the open menus from `lvl` on, innermost first, and collects their endMenu
-    // callbacks for the caller to run once the menus' state is consistent again.
-    void closeFrom(int lvl, std::vector<Callback<void()>>& closed) {
-        while (static_cast<int>(b_.open.size()) > lvl) {
-            auto menu = b_.open.back();
-            b_.open.pop_back();
-            menu->impl().popup.reset();
-            menu->impl().marked = 0;
-            closed.push_back(menu->impl().endMenu);
-        }
-    }
-
-    // Left and Right on a bar's top menu move to the neighbouring bar menu, if there is one.
-    void stepBar(int step) {
-        const int count = static_cast<int>(b_.items.size());
-        for (int i = 1; i < count; ++i) {
-            const int e = ((b_.openEntry - 1 + step * i) % count + count) % count + 1;
-            if (submenuOf(b_.items[static_cast<std::size_t>(e) - 1])) {
-                if (e != b_.openEntry) {
-                    openEntry(e, true);
-                }
-                return;
+            break;
+        case Kind::Repaint:
+            if (d.level < static_cast<int>(b_.openMenus.size())) {
+                MenuImpl& m = b_.openMenus[static_cast<std::size_t>(d.level)]->impl();
+                m.marked = d.marked;
+                detail::PaintPopup(m);
             }
+            break;
         }
     }
 
-    int level(const std::shared_ptr<XbpMenu>& menu) const {
-        auto it = std::find(b_.open.begin(), b_.open.end(), menu);
-        return it == b_.open.end() ? -1 : static_cast<int>(it - b_.open.begin());
-    }
-
-    // The innermost open menu at a root position, or -1.
-    int levelAt(int x, int y) const {
-        for (int i = static_cast<int>(b_.open.size()) - 1; i >= 0; --i) {
-            const auto& p = b_.open[static_cast<std::size_t>(i)]->impl().popup;
-            if (p && p->contains(x, y)) {
-                return i;
-            }
+    // A bar's menu hangs below its strip entry; a submenu opens beside its entry, and on the
+    // other side of its parent when it would leave the screen at the right.
+    void open(const menus::Draw& d) {
+        auto object = std::static_pointer_cast<XbpMenu>(
+            const_cast<XbpMenu*>(static_cast<const XbpMenu*>(d.menu))->shared_from_this());
+        const auto anchor = static_cast<std::size_t>(d.anchor) - 1;
+        int x = 0, y = 0, altRight = 0;
+        if (d.level == 0) {
+            x = b_.stripX + (anchor < b_.entryX.size() ? b_.entryX[anchor] : 0);
+            y = b_.stripY + b_.height;
+            altRight = DisplayWidth(b_.conn->dpy(), b_.conn->screen());
+        } else {
+            const detail::Popup& p =
+                *b_.openMenus.at(static_cast<std::size_t>(d.level) - 1)->impl().popup;
+            x = p.x + p.width - 3;
+            y = p.y + p.boxes.at(anchor).y - 4;
+            altRight = p.x + 3;
         }
-        return -1;
-    }
-
-    int stripEntryAt(int x, int y) const {
-        if (y < b_.stripY || y >= b_.stripY + b_.height) {
-            return 0;
-        }
-        return b_.stripEntryAt(x - b_.stripX);
+        b_.openMenus.resize(static_cast<std::size_t>(d.level));
+        b_.openMenus.push_back(object);
+        object->impl().marked = 0;
+        detail::OpenPopup(*object, x, y, altRight, d.level == 0, dialogWindow(b_));
     }
 
     void grab() {
@@ -429,17 +228,6 @@ class Mode {
 
     MenuImpl& b_;
 };
-
-// Runs a menu-mode step; an error escaping a callback still leaves no grab and no popup.
-template <typename F> void guarded(XbpMenuBar& bar, F&& step) {
-    Mode mode(bar);
-    try {
-        step(mode);
-    } catch (...) {
-        Mode(bar).abandon();
-        throw;
-    }
-}
 
 } // namespace
 
@@ -503,10 +291,12 @@ XbpMenuBar::XbpMenuBar(std::weak_ptr<XbpDialog> dialog)
     : impl_(std::make_unique<detail::MenuImpl>()) {
     impl_->dialog = std::move(dialog);
     impl_->font = DefaultFont();
+    impl_->model = std::make_unique<detail::BarModel>(*impl_);
+    impl_->mode = std::make_unique<menus::MenuMode>(*impl_->model);
 }
 
 XbpMenuBar::~XbpMenuBar() {
-    Mode(*this).abandon();
+    Session(*this).abandon();
     impl_->destroyStrip();
 }
 
@@ -530,7 +320,8 @@ void XbpMenuBar::endMenu(Callback<void()> callback) {
 }
 
 void XbpMenuBar::destroy() {
-    guarded(*this, [](Mode& mode) { mode.end(); });
+    Session session(*this);
+    session.run(session.mode().end());
     impl_->destroyStrip();
     impl_->items.clear();
 }
@@ -543,16 +334,14 @@ void XbpMenuBar::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
         return;
     case event::Keyboard: // typed in the dialog
         if (mp1 && mp2) {
-            guarded(*this, [&](Mode& mode) {
-                if (!mode.active()) {
-                    mode.dialogKey(*mp1, *mp2);
-                }
-            });
+            Session session(*this);
+            session.run(session.mode().dialogKey(*mp1, *mp2));
         }
         return;
     case event::Internal: // a key under the menus' keyboard grab
         if (mp1) {
-            guarded(*this, [&](Mode& mode) { mode.key(*mp1, mp2.value_or(0)); });
+            Session session(*this);
+            session.run(session.mode().key(*mp1, mp2.value_or(0)));
         }
         return;
     case event::Motion:
@@ -565,20 +354,18 @@ void XbpMenuBar::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
         }
         const int x = static_cast<int>(*mp1);
         const int y = x11::ToDeviceRow(static_cast<int>(*mp2), b.height);
-        guarded(*this, [&](Mode& mode) {
-            if (mode.active()) {
-                mode.pointer(nEvent, b.stripX + x, b.stripY + y);
-            } else if (nEvent == event::ButtonDown && y >= 0 && y < b.height) {
-                if (b.entryX.empty()) {
-                    repaintStrip(b); // lays out the entries
-                }
-                const int entry = b.stripEntryAt(x);
-                if (entry > 0) {
-                    mode.openEntry(entry, false);
-                    b.releaseOnBarKeepsOpen = true;
-                }
+        Session session(*this);
+        if (session.mode().active()) {
+            session.run(session.mode().pointer(nEvent, session.hitAt(b.stripX + x, b.stripY + y)));
+        } else if (nEvent == event::ButtonDown && y >= 0 && y < b.height) {
+            if (b.entryX.empty()) {
+                repaintStrip(b); // lays out the entries
             }
-        });
+            // Not grabbed yet: the strip's own coordinates tell the entry.
+            menus::Hit hit;
+            hit.barEntry = b.stripEntryAt(x);
+            session.run(session.mode().pointer(nEvent, hit));
+        }
         return;
     }
     default:
@@ -642,7 +429,8 @@ int XbpMenu::numItems() const {
 void XbpMenu::destroy() {
     if (impl_->popup) {
         if (auto bar = barOf(*this)) {
-            guarded(*bar, [](Mode& mode) { mode.end(); }); // taken away while open
+            Session session(*bar); // taken away while open
+            session.run(session.mode().end());
         }
     }
     impl_->popup.reset();
@@ -667,11 +455,10 @@ void XbpMenu::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
                mp1 && mp2) {
         const int x = m.popup->x + static_cast<int>(*mp1);
         const int y = m.popup->y + x11::ToDeviceRow(static_cast<int>(*mp2), m.popup->height);
-        guarded(*bar, [&](Mode& mode) {
-            if (mode.active()) {
-                mode.pointer(nEvent, x, y);
-            }
-        });
+        Session session(*bar);
+        if (session.mode().active()) {
+            session.run(session.mode().pointer(nEvent, session.hitAt(x, y)));
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "connection.h"
 #include "handles.h"
+#include "menu_mode.h"
 
 #include <host/windows.h>
 
@@ -63,7 +64,14 @@ struct Popup {
     int entryAt(int rootX, int rootY) const;
 };
 
+class BarModel;
+
 struct MenuImpl {
+    MenuImpl();
+    ~MenuImpl();
+    MenuImpl(const MenuImpl&) = delete;
+    MenuImpl& operator=(const MenuImpl&) = delete;
+
     // Common to bars and menus.
     std::vector<MenuItem> items;
     Callback<void()> endMenu;
@@ -74,19 +82,21 @@ struct MenuImpl {
     Callback<void(int)> itemMarked;
     bool created = false;
     std::unique_ptr<Popup> popup; // while open
-    int marked = 0;               // the marked entry (from 1), 0 for none
+    int marked = 0;               // the entry drawn marked (from 1), 0 for none
     // A menu bar: its dialog and strip window.
     std::weak_ptr<XbpDialog> dialog;
     std::shared_ptr<x11::Connection> conn;
     ::Window strip = 0;
     int height = 0;
     std::vector<int> entryX; // left edges of the strip's entries, plus the right end
-    // Menu mode of a bar: the open menus, outermost first, and the strip entry they belong to.
-    std::vector<std::shared_ptr<XbpMenu>> open;
-    int openEntry = 0;
+    int openEntry = 0;       // the strip entry drawn open, 0 for none
+    // Menu mode of a bar: its decisions, and the open menus' objects (outermost first), held
+    // while their windows are up.
+    std::unique_ptr<BarModel> model;
+    std::unique_ptr<menus::MenuMode> mode;
+    std::vector<std::shared_ptr<XbpMenu>> openMenus;
     bool grabbed = false;
-    bool releaseOnBarKeepsOpen = false; // the press that opened the menu was on the bar
-    int stripX = 0;                     // the strip's top left corner on the root window
+    int stripX = 0; // the strip's top left corner on the root window, while grabbed
     int stripY = 0;
 
     // Makes the strip window inside the dialog (a bar only); the dialog lays it out.

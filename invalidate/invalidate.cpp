@@ -28,6 +28,7 @@ long long ApiLoadDll_(std::string cDll) {
     static std::vector<LoadedDll> aDllLoaded;
     const std::lock_guard guard(lock);
 
+    // One key per library however callers spell it: trimmed, lower case, ending in ".dll".
     cDll = host::Lower(host::AllTrim(cDll));
     if (host::Right(cDll, 4) != ".dll") {
         cDll += ".dll";
@@ -37,6 +38,7 @@ long long ApiLoadDll_(std::string cDll) {
     if (const std::size_t nPos = host::AScan(aDllLoaded, matches); nPos != 0) {
         return aDllLoaded[nPos - 1].handle;
     }
+    // Loaded once; a failed load is remembered too, so it is not tried again.
     const long long nDllHandle = host::DllLoad(cDll);
     host::AAdd(aDllLoaded, LoadedDll{cDll, nDllHandle});
     return nDllHandle;
@@ -57,6 +59,7 @@ bool ApiInvalidateRect_(std::optional<long long> nHWND, long long nLeft, long lo
     host::DllPrepared desktopHWND;
     {
         const std::lock_guard guard(lock);
+        // The four calls are prepared together on first use and kept for the process.
         if (!cInvalidate) {
             const long long nDll = ApiLoadDll_("User32.dll");
             cInvalidate = host::DllPrepareCall(nDll, host::DLL_STDCALL, "InvalidateRect");
@@ -70,10 +73,16 @@ bool ApiInvalidateRect_(std::optional<long long> nHWND, long long nLeft, long lo
         desktopHWND = cDesktopHWND;
     }
 
+    // The window library's rectangle record: left, top, right, bottom as 32-bit integers,
+    // least significant byte first (note the arguments come in the order left, top, bottom,
+    // right). Coordinates are the window library's own: origin top left, y down.
     const std::string cRect =
         host::L2Bin(nLeft) + host::L2Bin(nTop) + host::L2Bin(nRight) + host::L2Bin(nBottom);
+    // Whatever window was passed, the desktop is repainted.
     nHWND = host::DllExecuteCall(desktopHWND);
 
+    // Invalidate (erasing the background), update, then redraw with the children; the first
+    // call that fails ends the chain.
     bool lOk = host::DllExecuteCall(invalidate, *nHWND, cRect, 1) != 0;
     if (lOk) {
         lOk = host::DllExecuteCall(update, *nHWND) != 0;

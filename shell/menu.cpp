@@ -36,40 +36,38 @@ const TipTable& Tips() {
 }
 
 std::shared_ptr<XbpMenuBar> e_installMenu(const std::shared_ptr<XbpDialog>& oDlg) {
-    // 1.
+    // The dialog's own bar; leaving menu mode takes any tip down.
     auto oMenuBar = oDlg->menuBar();
-    // 2. Closing the menus ends any tip.
     oMenuBar->endMenu(HideTipBlock());
-    // 3.
     oMenuBar->addItem(AddSubMenu(oMenuBar));
-    // 4.
     return oMenuBar;
 }
 
 MenuItem AddSubMenu(const std::shared_ptr<XbpMenuBar>& oMenuBar) {
-    // 1.-4. The menu: its entries 1-3 take their tips from slots 1-3.
+    // "Menu Test": marking its entries 1-3 shows the tips of slots 1-3; closing it hides them.
+    // Each menu gets its title and callbacks before its first entry.
     auto oMenu = XbpMenu::New(oMenuBar)->create();
     oMenu->title("~Menu Test");
     oMenu->itemMarked(ShowTipBlock());
     oMenu->endMenu(HideTipBlock());
-    // 5.-8. The submenu: its entries 1-2 take their tips from slots 4-5.
+    // "Updates": its entries 1-2 take their tips from slots 4-5, past the three of its parent.
     auto oSubMenu = XbpMenu::New(oMenu)->create();
     oSubMenu->title("~Updates");
     oSubMenu->itemMarked(ShowTipBlockPlus3());
     oSubMenu->endMenu(HideTipBlock());
-    // 9.-10.
+    // A submenu is complete before it is added to its parent.
     oSubMenu->addItem(MenuAction{"~Update something", ExecBlock(), Nil, Nil});
     oSubMenu->addItem(MenuAction{"~Any Other Thing", ExecBlock(), Nil, Nil});
-    // 11.-13. Entry 1 is the submenu, shown as "Updates".
+    // Entry 1 is the submenu, shown under its title "Updates".
     oMenu->addItem(oSubMenu);
     oMenu->addItem(MenuAction{"~Reserve", ExecBlock(), Nil, Nil});
     oMenu->addItem(MenuAction{"~Other option", ExecBlock(), Nil, Nil});
-    // 14. Slot 1 stays NIL: "Updates" has no tip.
+    // The tips; slot 1 stays NIL, since "Updates" has none.
     aTips[2] = "Tip Explaining the option \"Reserve\"";
     aTips[3] = "Other explanation tip";
     aTips[4] = "Tip for updating";
     aTips[5] = "Tip for updating";
-    // 15.
+    // The caller adds the menu to the bar.
     return MenuItem(oMenu);
 }
 

@@ -39,7 +39,7 @@ bool CloseCallback() {
 }
 
 void Main() {
-    // 1-3: the dialog, built hidden.
+    // The dialog, built hidden; its settings are given before it is created.
     auto oDlg = XbpDialog::New(AppDesktop(), nullptr, Nil, Size{800, 600},
                                {{pp::Foreground, GraMakeRGBColor({0, 255, 0})},
                                 {pp::Background, GraMakeRGBColor({255, 255, 255})}},
@@ -52,7 +52,7 @@ void Main() {
     oDlg->close(Callback<bool()>("{|| PostAppEvent(27)}", CloseCallback));
     oDlg->create();
 
-    // 4-5: the drawing area takes the dialog's settings.
+    // The drawing area takes the dialog's clipping, colours and font.
     auto oDraw = oDlg->drawingArea();
     oDraw->clipParent(oDlg->clipParent());
     oDraw->clipChildren(oDlg->clipChildren());
@@ -60,17 +60,18 @@ void Main() {
     oDraw->setColorBG(oDlg->setColorBG());
     oDraw->setFont(oDlg->setFont());
 
-    // 6-8: application window, menu, and the bitmap the captures and the background share.
+    // The dialog becomes the application window and gets its menu. One bitmap, drawn through
+    // oPS, serves both captures and the background.
     auto oOldApp = SetAppWindow(oDlg);
     auto oMenuBar = e_installMenu(oDlg);
     auto oPS = XbpPresSpace::New()->create();
     auto oBG = XbpBitmap::New()->create();
     oBG->presSpace(oPS);
 
-    // 9: the desktop before the dialog is shown.
+    // The desktop as it is before the dialog shows.
     DeskCapture(oPS, oBG, "FirstDeskPS.bmp");
 
-    // 10-12: the gradient background, shown scaled to the drawing area.
+    // The gradient background, made at the drawing area's size and shown scaled to it.
     const Size aDrawSize = oDraw->currentSize();
     oBG->make(aDrawSize.width, aDrawSize.height);
     oBG->draw(oDraw->lockPS(), {0, 0});
@@ -81,13 +82,14 @@ void Main() {
     oDraw->bitmap(oBG);
     oDraw->options(bmp::Scaled);
 
-    // 13-14: centred, shown, with the focus in the drawing area.
+    // Centred, shown, with the focus in the drawing area.
     oDlg->configure();
     CenterControl(oDlg);
     oDlg->show();
     auto oHadFocus = SetAppFocus(oDraw);
 
-    // 15: the event loop, until Escape or the close event.
+    // The program's only event loop, until Escape or the close event; the event that ends it
+    // is not dispatched.
     Param mp1;
     Param mp2;
     std::shared_ptr<XbpPart> oXbp;
@@ -99,7 +101,8 @@ void Main() {
         oXbp->handleEvent(nEvent, mp1, mp2, Nil);
     }
 
-    // 16-18: restore, tear down, and the desktop after the dialog is gone.
+    // Application window and focus go back before anything is destroyed; the last capture
+    // shows the desktop once the dialog is gone.
     SetAppWindow(oOldApp);
     SetAppFocus(oHadFocus);
     oMenuBar->destroy();

@@ -82,6 +82,13 @@ struct Rig {
     void release(Hit h) { run(mode.pointer(host::event::ButtonUp, h)); }
     void key(long k, long mods = 0) { run(mode.key(k, mods)); }
     Log take() { return std::exchange(t.log, {}); }
+    // "Menu Test" and "Updates" open, nothing logged or drawn yet.
+    void openBoth() {
+        press({-1, 0, 1});
+        move({0, 1, 0});
+        take();
+        draws.clear();
+    }
     std::vector<Draw> takeDraws() { return std::exchange(draws, {}); }
 };
 
@@ -127,12 +134,11 @@ TEST(MenuMode, PointerOpensMarksAndSlidesIntoTheSubmenuClosingItBeforeTheNextMar
 
 TEST(MenuMode, ChoosingAnActionClosesEverythingFirstAndThenRunsItsSelection) {
     Rig r;
-    r.press(onBar(1));
-    r.move(inMenu(0, 1));
+    r.openBoth();
     r.move(inMenu(1, 2));
-    r.take();
     r.release(inMenu(1, 2));
-    EXPECT_EQ(r.take(), (Log{"end:sub", "end:menu", "end:bar", "sel:Any Other Thing"}));
+    EXPECT_EQ(r.take(),
+              (Log{"mark:sub:2", "end:sub", "end:menu", "end:bar", "sel:Any Other Thing"}));
     EXPECT_FALSE(r.mode.active());
 
     // A second press on the open bar entry closes its menu; a right click outside does too.
@@ -184,10 +190,7 @@ TEST(MenuMode, KeysWrapMoveBetweenLevelsAndChooseByMnemonic) {
 
 TEST(MenuMode, AbandonTakesEverythingDownWithoutRunningACallback) {
     Rig r;
-    r.press(onBar(1));
-    r.move(inMenu(0, 1));
-    r.take();
-    r.takeDraws();
+    r.openBoth();
     r.run(r.mode.abandon());
     EXPECT_TRUE(r.take().empty());
     EXPECT_EQ(r.takeDraws(),
@@ -200,8 +203,7 @@ TEST(MenuMode, AbandonTakesEverythingDownWithoutRunningACallback) {
 TEST(MenuMode, AMenuThatHoldsItselfDoesNotOpenTwice) {
     Rig r;
     r.t.sub.entries.push_back({"Loop", 'l', &r.t.menu});
-    r.press(onBar(1));
-    r.move(inMenu(0, 1));
+    r.openBoth();
     r.move(inMenu(1, 3)); // an entry whose submenu is already open at level 0
     EXPECT_EQ(r.mode.levels(), 2);
     EXPECT_EQ(r.mode.levelOf(&r.t.menu), 0);

@@ -140,6 +140,10 @@ void MarkEventThread() {
     tIsEventThread = true;
 }
 
+bool IsEventThread() {
+    return tIsEventThread;
+}
+
 void QueueEvent(HostEvent event) {
     if (tIsEventThread && event.target) {
         tEvents.push_back(std::move(event));
@@ -358,8 +362,12 @@ void CenterControl(const std::shared_ptr<XbpWindow>& window) {
 }
 
 Point GetPointerPos() {
-    // A thread that polls the pointer (the tip worker) also serves its windows' messages here.
-    win32::DispatchPending();
+    // A thread without an event loop that polls the pointer (the tip worker) serves its
+    // windows' messages here. The event loop's thread is served by AppEvent; dispatching there
+    // would run window procedures inside whatever asked for the pointer.
+    if (!win32::IsEventThread()) {
+        win32::DispatchPending();
+    }
     POINT p{};
     GetCursorPos(&p);
     return {p.x, win32::ToDeviceRow(p.y, win32::ScreenSize().height)};

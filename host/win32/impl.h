@@ -146,6 +146,7 @@ struct HostEvent {
 void QueueEvent(HostEvent event);
 std::optional<HostEvent> TakeEvent();
 void MarkEventThread();
+bool IsEventThread();
 
 // Runs `body` for a window procedure: an error it raises cannot unwind through the system's
 // frames, so it is kept and raised again when the dispatch returns to the runtime.
@@ -167,8 +168,9 @@ bool WaitDispatching(DWORD milliseconds, HANDLE extra, bool untilEvent);
 // The window class all runtime windows share (registered on first use).
 const wchar_t* WindowClassName();
 
-// Menu messages that reach a dialog's window procedure; false when not a menu message.
-bool HandleMenuMessage(XbpDialog& dialog, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+// Menu messages that reach a dialog's window procedure; false when the message is not about
+// the runtime's menus (the system menu's go on to the default procedure).
+bool HandleMenuMessage(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
 // Attaches the bar's native menu to the dialog's window (filled from its entries).
 void AttachMenuBar(XbpMenuBar& bar, HWND window);
 // Takes the bar's menu off the window, so that destroying the window leaves it alone.

@@ -200,15 +200,16 @@ void clearEntries(detail::MenuImpl& m) {
 
 namespace win32 {
 
-bool HandleMenuMessage(XbpDialog& dialog, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-    (void)dialog;
+bool HandleMenuMessage(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
     switch (msg) {
     case WM_INITMENUPOPUP: {
         // Titles of submenus may have changed since the entries were made.
-        if (auto* m = implOf(table().menu(reinterpret_cast<HMENU>(wp)))) {
-            m->fill();
-            m->marked = 0;
+        detail::MenuImpl* m = implOf(table().menu(reinterpret_cast<HMENU>(wp)));
+        if (!m) {
+            return false; // the system menu
         }
+        m->fill();
+        m->marked = 0;
         result = 0;
         return true;
     }
@@ -235,18 +236,22 @@ bool HandleMenuMessage(XbpDialog& dialog, UINT msg, WPARAM wp, LPARAM lp, LRESUL
         return true;
     }
     case WM_UNINITMENUPOPUP: {
-        if (auto menu =
-                std::dynamic_pointer_cast<XbpMenu>(table().menu(reinterpret_cast<HMENU>(wp)))) {
-            menu->impl().marked = 0;
-            runCallback(menu->impl().endMenu);
+        auto menu = std::dynamic_pointer_cast<XbpMenu>(table().menu(reinterpret_cast<HMENU>(wp)));
+        if (!menu) {
+            return false;
         }
+        menu->impl().marked = 0;
+        runCallback(menu->impl().endMenu);
         result = 0;
         return true;
     }
     case WM_EXITMENULOOP: {
-        if (auto bar = dialog.menuBar(); bar && !wp) {
-            runCallback(bar->impl().endMenu);
+        // wParam is TRUE for a shortcut menu; the bar's menu mode ends with FALSE.
+        auto bar = std::dynamic_pointer_cast<XbpMenuBar>(table().menu(GetMenu(window)));
+        if (!bar || wp) {
+            return false;
         }
+        runCallback(bar->impl().endMenu);
         result = 0;
         return true;
     }

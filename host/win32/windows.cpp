@@ -174,7 +174,7 @@ void layoutDrawingArea(XbpDialog& dialog) {
 bool handleMessage(detail::WindowImpl& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp,
                    LRESULT& result) {
     auto dialog = w.dialog ? std::static_pointer_cast<XbpDialog>(selfOf(w)) : nullptr;
-    if (dialog && win32::HandleMenuMessage(*dialog, msg, wp, lp, result)) {
+    if (dialog && win32::HandleMenuMessage(hwnd, msg, wp, lp, result)) {
         return true;
     }
     switch (msg) {

@@ -240,7 +240,8 @@ struct WindowImpl {
     bool clipChildren = false;
     bool created = false;
     std::shared_ptr<XbpPresSpace> lockedPS;
-    win32::Surface backing; // what was drawn straight onto the window, for repainting
+    win32::Surface backing;     // what was drawn straight onto the window, for repainting
+    bool pointerInside = false; // between the Enter and Leave events
     // Drawing area.
     std::shared_ptr<XbpBitmap> bitmap;
     int options = 0;

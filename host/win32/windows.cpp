@@ -240,7 +240,17 @@ bool handleMessage(detail::WindowImpl& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM
         }
         return true;
     case WM_MOUSEMOVE:
+        if (!w.pointerInside) {
+            // The system reports the pointer leaving only when asked, once per entry.
+            TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
+            w.pointerInside = TrackMouseEvent(&track) != 0;
+            queuePointer(w, event::Enter, lp);
+        }
         queuePointer(w, event::Motion, lp);
+        return true;
+    case WM_MOUSELEAVE:
+        w.pointerInside = false;
+        queue(w, event::Leave);
         return true;
     case WM_LBUTTONDOWN:
         queuePointer(w, event::ButtonDown, lp);

@@ -53,13 +53,15 @@ struct Drained {
     std::shared_ptr<XbpPart> target;
 };
 
-// The next event that is not a paint, focus or resize notice, or NoEvent after half a second.
+// The next event that is not a paint, focus, resize or pointer notice, or NoEvent after half a
+// second.
 Drained nextInput() {
     Drained d;
     for (int i = 0; i < 50; ++i) {
         d.code = AppEvent(d.mp1, d.mp2, d.target, 50);
         if (d.code != event::Paint && d.code != event::SetFocus && d.code != event::KillFocus &&
-            d.code != event::Resize && d.code != event::Motion) {
+            d.code != event::Resize && d.code != event::Motion && d.code != event::Enter &&
+            d.code != event::Leave) {
             return d;
         }
     }

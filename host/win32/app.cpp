@@ -176,12 +176,8 @@ void RaiseKeptError() {
 
 void DispatchPending(bool untilEvent) {
     MSG msg;
+    // The runtime never quits through WM_QUIT; one that arrives is dispatched to nobody.
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            // Not ours to swallow: leave it for whoever runs an outer loop.
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            break;
-        }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
         RaiseKeptError();
@@ -235,8 +231,11 @@ long Version() {
 }
 
 void ErrorSys(const std::exception& error) {
-    std::fprintf(stderr, "%s: error: %s\n", programName().c_str(), error.what());
+    const std::string line = programName() + ": error: " + error.what() + "\n";
+    std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
+    // A GUI program started from the desktop has no stderr: debuggers still see the line.
+    OutputDebugStringW(win32::Widen(line).c_str());
     std::_Exit(1);
 }
 

@@ -18,7 +18,8 @@ __declspec(dllexport) int ProbeIsNegative(std::int64_t slot) {
     return slot < 0 ? 1 : 0;
 }
 
-// The text's length up to its NUL, and its first byte after the pointer in the third slot.
+// A number, a text and a number: n in the thousands, the text's length (to its NUL) in the
+// tens, m in the ones, and 100 more when the text starts with "W".
 __declspec(dllexport) int ProbeText(int n, const char* text, int m) {
     return n * 1000 + static_cast<int>(std::strlen(text)) * 10 + m + (text[0] == 'W' ? 100 : 0);
 }

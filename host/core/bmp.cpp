@@ -2,11 +2,16 @@
 // capture needs 1 MiB of scratch memory, not a second copy of the image.
 #include "bmp.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -57,6 +62,80 @@ void encodeRow(std::uint8_t* out, const std::uint8_t* src, int width, std::size_
     std::memset(o, 0, padded - static_cast<std::size_t>(width) * 3);
 }
 
+#ifdef _WIN32
+
+std::wstring widen(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                      static_cast<int>(text.size()), nullptr, 0);
+    if (n <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                        wide.data(), n);
+    return wide;
+}
+
+// Owns a temporary file until it is moved into place; removes it otherwise. The name carries
+// the process and a counter, and CREATE_NEW refuses one that exists.
+class TempFile {
+  public:
+    explicit TempFile(const std::string& target) : target_(widen(target)) {
+        if (target_.empty()) {
+            return;
+        }
+        static std::atomic<unsigned> counter{0};
+        for (int attempt = 0; attempt < 16 && file_ == INVALID_HANDLE_VALUE; ++attempt) {
+            path_ = target_ + L"." + std::to_wstring(GetCurrentProcessId()) + L"." +
+                    std::to_wstring(counter++) + L".tmp";
+            file_ = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+                break;
+            }
+        }
+    }
+    ~TempFile() {
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+            DeleteFileW(path_.c_str());
+        }
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    bool open() const { return file_ != INVALID_HANDLE_VALUE; }
+    bool write(const std::uint8_t* p, std::size_t n) {
+        while (n > 0) {
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
+            DWORD written = 0;
+            if (!::WriteFile(file_, p, chunk, &written, nullptr) || written == 0) {
+                return false;
+            }
+            p += written;
+            n -= written;
+        }
+        return true;
+    }
+    bool commit(const std::string&) {
+        const bool closed = CloseHandle(file_) != 0;
+        file_ = INVALID_HANDLE_VALUE;
+        // Replaces an existing file (or link) of that name in one step.
+        if (closed && MoveFileExW(path_.c_str(), target_.c_str(),
+                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        DeleteFileW(path_.c_str());
+        return false;
+    }
+
+  private:
+    std::wstring target_;
+    std::wstring path_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+#else
+
 bool writeAll(int fd, const std::uint8_t* p, std::size_t n) {
     while (n > 0) {
         const ssize_t w = ::write(fd, p, n);
@@ -89,7 +168,8 @@ class TempFile {
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
-    int fd() const { return fd_; }
+    bool open() const { return fd_ >= 0; }
+    bool write(const std::uint8_t* p, std::size_t n) { return writeAll(fd_, p, n); }
     bool commit(const std::string& target) {
         // A capture is read by image viewers: give it the usual permissions, not mkstemp's 0600.
         const mode_t mask = ::umask(0);
@@ -107,6 +187,8 @@ class TempFile {
     bool created_ = false;
     bool committed_ = false;
 };
+
+#endif
 
 } // namespace
 
@@ -130,7 +212,7 @@ bool WriteFile(const std::string& path, const std::uint8_t* pixels, int width, i
         return false;
     }
     TempFile tmp(path);
-    if (tmp.fd() < 0) {
+    if (!tmp.open()) {
         return false; // folder not writable: nothing was created
     }
     constexpr std::size_t kChunk = 1 << 20;
@@ -140,7 +222,7 @@ bool WriteFile(const std::string& path, const std::uint8_t* pixels, int width, i
     buffer.resize(std::max(kHeaderSize, rowsPerChunk * padded));
 
     header(buffer.data(), width, height);
-    if (!writeAll(tmp.fd(), buffer.data(), kHeaderSize)) {
+    if (!tmp.write(buffer.data(), kHeaderSize)) {
         return false;
     }
     int y = height - 1;
@@ -149,7 +231,7 @@ bool WriteFile(const std::string& path, const std::uint8_t* pixels, int width, i
         for (; n < rowsPerChunk && y >= 0; ++n, --y) {
             encodeRow(buffer.data() + n * padded, pixels + stride * y, width, padded);
         }
-        if (!writeAll(tmp.fd(), buffer.data(), n * padded)) {
+        if (!tmp.write(buffer.data(), n * padded)) {
             return false;
         }
     }

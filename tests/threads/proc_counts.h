@@ -1,4 +1,5 @@
-// Counts of this process's OS threads and open sockets, read from /proc, for leak checks.
+// Counts of this process's OS threads and open sockets, read from /proc (on Windows the thread
+// count from a Toolhelp snapshot), for leak checks.
 #pragma once
 
 #include <chrono>
@@ -8,7 +9,32 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs:
+#include <tlhelp32.h>
+#endif
+
 namespace proc {
+
+#ifdef _WIN32
+
+inline int threadCount() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    int n = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        n += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+    }
+    CloseHandle(snapshot);
+    return n;
+}
+
+#else
 
 inline int threadCount() {
     int n = 0;
@@ -40,6 +66,8 @@ inline std::string threadNames() {
     return names;
 }
 
+#endif
+
 // The thread count before a test starts its threads. Sanitizer runtimes start a helper thread
 // of their own when the first thread is made, so make (and end) one first.
 inline int baselineThreadCount() {
@@ -47,6 +75,7 @@ inline int baselineThreadCount() {
     return threadCount();
 }
 
+#ifndef _WIN32
 // Sockets among the open descriptors: an X connection is one of them.
 inline int socketCount() {
     int n = 0;
@@ -59,6 +88,7 @@ inline int socketCount() {
     }
     return n;
 }
+#endif
 
 // Threads end a little after they say so: wait (in short sleeps) for the count to settle.
 inline bool waitThreadCount(int expected, std::chrono::milliseconds limit) {

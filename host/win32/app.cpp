@@ -1,0 +1,429 @@
+// The application group on Win32: start-up and errors, the event queue (window messages of
+// the calling thread turned into runtime events, plus posted events), the one message-pumping
+// wait, application window and focus, and small services.
+#include "impl.h"
+
+#include <host/application.h>
+#include <host/error.h>
+#include <host/windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <mutex>
+
+namespace host {
+
+namespace {
+
+// ---- Posted events -----------------------------------------------------------------------
+
+struct Posted {
+    int code = 0;
+    Param mp1;
+    Param mp2;
+    std::weak_ptr<XbpPart> target;
+};
+
+// Events posted from any thread; an auto-reset event wakes the thread waiting in AppEvent.
+class PostedQueue {
+  public:
+    PostedQueue() : wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    ~PostedQueue() {
+        if (wake_) {
+            CloseHandle(wake_);
+        }
+    }
+    PostedQueue(const PostedQueue&) = delete;
+    PostedQueue& operator=(const PostedQueue&) = delete;
+
+    bool push(Posted p) {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(p));
+        }
+        return SetEvent(wake_) != 0;
+    }
+    std::optional<Posted> pop() {
+        std::lock_guard lock(mutex_);
+        if (queue_.empty()) {
+            return std::nullopt;
+        }
+        Posted p = std::move(queue_.front());
+        queue_.pop_front();
+        return p;
+    }
+    HANDLE handle() const { return wake_; }
+
+  private:
+    HANDLE wake_;
+    std::mutex mutex_;
+    std::deque<Posted> queue_;
+};
+
+PostedQueue& posted() {
+    static PostedQueue queue;
+    return queue;
+}
+
+// ---- Application state -------------------------------------------------------------------
+
+struct AppState {
+    std::mutex mutex;
+    std::shared_ptr<XbpWindow> appWindow;
+    std::shared_ptr<XbpWindow> focus;
+    std::map<int, long> settings;
+};
+
+AppState& app() {
+    static AppState state;
+    return state;
+}
+
+// Per thread: whether it runs the program's event loop, the events its window procedures
+// made, and an error a window procedure raised.
+thread_local bool tIsEventThread = false;
+thread_local std::deque<win32::HostEvent> tEvents;
+thread_local std::exception_ptr tKeptError;
+
+std::string programName() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name(path, n);
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    if (const auto dot = name.rfind(L'.'); dot != std::wstring::npos) {
+        name.resize(dot);
+    }
+    return name.empty() ? "program" : win32::Narrow(name);
+}
+
+} // namespace
+
+// ---- Shared helpers of the driver ----------------------------------------------------------
+
+namespace win32 {
+
+std::wstring Widen(std::string_view utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(n, 0)), L'\0');
+    if (n > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    }
+    return wide;
+}
+
+std::string Narrow(std::wstring_view utf16) {
+    if (utf16.empty()) {
+        return {};
+    }
+    const int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(std::max(n, 0)), '\0');
+    if (n > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), text.data(),
+                            n, nullptr, nullptr);
+    }
+    return text;
+}
+
+Size ScreenSize() {
+    return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
+void MarkEventThread() {
+    tIsEventThread = true;
+}
+
+bool IsEventThread() {
+    return tIsEventThread;
+}
+
+void QueueEvent(HostEvent event) {
+    if (tIsEventThread && event.target) {
+        tEvents.push_back(std::move(event));
+    }
+}
+
+std::optional<HostEvent> TakeEvent() {
+    if (tEvents.empty()) {
+        return std::nullopt;
+    }
+    HostEvent e = std::move(tEvents.front());
+    tEvents.pop_front();
+    return e;
+}
+
+void KeepError(std::exception_ptr error) noexcept {
+    if (!tKeptError) {
+        tKeptError = std::move(error);
+    }
+    // An open menu runs its own loop inside the system: close it so the error surfaces soon.
+    EndMenu();
+}
+
+void RaiseKeptError() {
+    if (tKeptError) {
+        std::exception_ptr error = std::exchange(tKeptError, nullptr);
+        std::rethrow_exception(error);
+    }
+}
+
+void DispatchPending(bool untilEvent) {
+    MSG msg;
+    // The runtime never quits through WM_QUIT; one that arrives is dispatched to nobody.
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+        RaiseKeptError();
+        if (untilEvent && !tEvents.empty()) {
+            break;
+        }
+    }
+}
+
+bool WaitDispatching(DWORD milliseconds, HANDLE extra, bool untilEvent) {
+    using clock = std::chrono::steady_clock;
+    const auto start = clock::now();
+    for (;;) {
+        DispatchPending(untilEvent);
+        if (untilEvent && !tEvents.empty()) {
+            return false;
+        }
+        DWORD left = INFINITE;
+        if (milliseconds != INFINITE) {
+            const auto spent =
+                std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start);
+            if (spent.count() >= milliseconds) {
+                return false;
+            }
+            left = milliseconds - static_cast<DWORD>(spent.count());
+        }
+        const DWORD count = extra ? 1 : 0;
+        const DWORD woke = MsgWaitForMultipleObjectsEx(count, extra ? &extra : nullptr, left,
+                                                       QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (extra && woke == WAIT_OBJECT_0) {
+            return true;
+        }
+        if (woke == WAIT_FAILED) {
+            throw Error("Sleep", "cannot wait for window messages",
+                        {std::to_string(GetLastError())});
+        }
+    }
+}
+
+std::shared_ptr<XbpWindow> AppWindow() {
+    std::lock_guard lock(app().mutex);
+    return app().appWindow;
+}
+
+} // namespace win32
+
+// ---- Version, start-up, errors -----------------------------------------------------------
+
+long Version() {
+    return kHostVersion;
+}
+
+void ErrorSys(const std::exception& error) {
+    const std::string line = programName() + ": error: " + error.what() + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    // A GUI program started from the desktop has no stderr: debuggers still see the line.
+    OutputDebugStringW(win32::Widen(line).c_str());
+    std::_Exit(1);
+}
+
+void AppExit() {}
+
+int Start(const StartupRecord& record) {
+    win32::MarkEventThread();
+    // Text and pictures in the program's pixels, not scaled by the system on high-DPI screens.
+    SetProcessDPIAware();
+    const ErrorHandler& onError = record.errorSys ? record.errorSys : ErrorHandler(ErrorSys);
+    try {
+        for (const Hook* hook : {&record.appSys, &record.dbeSys, &record.main}) {
+            if (*hook) {
+                (*hook)();
+            }
+        }
+    } catch (const std::exception& e) {
+        onError(e);
+        return 1; // an error system that returns still ends the program with a failure
+    }
+    if (record.appExit) {
+        record.appExit();
+    }
+    return 0;
+}
+
+long Set(int setting, long value) {
+    AppState& a = app();
+    std::lock_guard lock(a.mutex);
+    long& slot = a.settings[setting];
+    const long previous = slot;
+    slot = value;
+    return previous;
+}
+
+// ---- Events ------------------------------------------------------------------------------
+
+int AppEvent(Param& mp1, Param& mp2, std::shared_ptr<XbpPart>& target, std::optional<int> timeout) {
+    win32::MarkEventThread();
+    PostedQueue& queue = posted();
+    using clock = std::chrono::steady_clock;
+    const auto deadline =
+        timeout ? std::optional(clock::now() + std::chrono::milliseconds(*timeout * 10)) : Nil;
+    for (;;) {
+        win32::RaiseKeptError();
+        if (auto p = queue.pop()) {
+            if (auto t = p->target.lock()) {
+                mp1 = p->mp1;
+                mp2 = p->mp2;
+                target = std::move(t);
+                return p->code;
+            }
+            continue; // its target is gone
+        }
+        if (auto e = win32::TakeEvent()) {
+            mp1 = e->mp1;
+            mp2 = e->mp2;
+            target = std::move(e->target);
+            return e->code;
+        }
+        DWORD wait = INFINITE;
+        if (deadline) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - clock::now());
+            if (left.count() <= 0) {
+                // Messages that arrived meanwhile still get their turn before we give up.
+                win32::DispatchPending(true);
+                if (win32::TakeEvent() || queue.pop()) {
+                    continue;
+                }
+                mp1 = mp2 = Nil;
+                target = nullptr;
+                return event::NoEvent;
+            }
+            wait = static_cast<DWORD>(left.count());
+        }
+        win32::WaitDispatching(wait, queue.handle(), true);
+    }
+}
+
+bool PostAppEvent(int code, Param mp1, Param mp2, std::shared_ptr<XbpPart> target) {
+    if (!target) {
+        std::lock_guard lock(app().mutex);
+        target = app().appWindow;
+    }
+    if (!target) {
+        return false; // nowhere to deliver it
+    }
+    return posted().push(Posted{code, mp1, mp2, target});
+}
+
+// ---- Application window and focus --------------------------------------------------------
+
+std::shared_ptr<XbpWindow> SetAppWindow(std::shared_ptr<XbpWindow> window) {
+    std::lock_guard lock(app().mutex);
+    std::swap(app().appWindow, window);
+    return window;
+}
+
+std::shared_ptr<XbpWindow> SetAppFocus(std::shared_ptr<XbpWindow> window) {
+    std::shared_ptr<XbpWindow> previous;
+    {
+        std::lock_guard lock(app().mutex);
+        previous = app().focus;
+        app().focus = window;
+    }
+    // Only a window of the calling thread can take the keyboard focus; others keep theirs.
+    if (window && window->isCreated() && !window->impl().desktop &&
+        window->impl().thread == GetCurrentThreadId()) {
+        SetFocus(window->impl().hwnd);
+    }
+    return previous;
+}
+
+void CenterControl(const std::shared_ptr<XbpWindow>& window) {
+    if (!window) {
+        throw Error("CenterControl", "no window (NIL) given");
+    }
+    auto parent = window->parent();
+    const Size outer = parent ? parent->currentSize() : AppDesktop()->currentSize();
+    const Size inner = window->currentSize();
+    window->setPos({(outer.width - inner.width) / 2, (outer.height - inner.height) / 2});
+}
+
+Point GetPointerPos() {
+    // A thread without an event loop that polls the pointer (the tip worker) serves its
+    // windows' messages here. The event loop's thread is served by AppEvent; dispatching there
+    // would run window procedures inside whatever asked for the pointer.
+    if (!win32::IsEventThread()) {
+        win32::DispatchPending();
+    }
+    POINT p{};
+    GetCursorPos(&p);
+    return {p.x, win32::ToDeviceRow(p.y, win32::ScreenSize().height)};
+}
+
+void Sleep(int hundredths) {
+    if (hundredths > 0) {
+        win32::WaitDispatching(static_cast<DWORD>(hundredths) * 10, nullptr, false);
+    }
+}
+
+int FErase(const std::string& path) {
+    const std::wstring wide = win32::Widen(path);
+    return !wide.empty() && DeleteFileW(wide.c_str()) ? 0 : -1;
+}
+
+// ---- Message boxes ---------------------------------------------------------------------
+
+int ConfirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& message,
+               const std::string& title, int buttons) {
+    UINT type = 0;
+    switch (buttons) {
+    case box::Ok:
+        type = MB_OK;
+        break;
+    case box::OkCancel:
+        type = MB_OKCANCEL;
+        break;
+    case box::YesNo:
+        type = MB_YESNO;
+        break;
+    default:
+        throw Error("ConfirmBox", "unknown buttons", {std::to_string(buttons)});
+    }
+    // Owned by a window of this thread (the application window when none is given), the box
+    // disables it while open and gives it back the focus when it closes; without one, every
+    // window of the thread is disabled (task-modal).
+    HWND hwnd = nullptr;
+    for (const auto& candidate : {owner, win32::AppWindow()}) {
+        if (candidate && candidate->isCreated() && !candidate->impl().desktop &&
+            candidate->impl().thread == GetCurrentThreadId()) {
+            hwnd = candidate->impl().hwnd;
+            break;
+        }
+    }
+    if (!hwnd) {
+        type |= MB_TASKMODAL;
+    }
+    const std::wstring text = win32::Widen(message);
+    const std::wstring caption = win32::Widen(title);
+    const int result = MessageBoxW(hwnd, text.c_str(), caption.c_str(), type | MB_SETFOREGROUND);
+    win32::RaiseKeptError();
+    if (result == 0) {
+        throw Error("ConfirmBox", "the box could not be shown", {std::to_string(GetLastError())});
+    }
+    // The system's button numbers are the runtime's: IDOK 1, IDCANCEL 2, IDYES 6, IDNO 7.
+    return result;
+}
+
+} // namespace host

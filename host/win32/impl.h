@@ -1,0 +1,283 @@
+// The Win32 state behind the public window, drawing and menu objects, the owners of GDI and
+// User32 handles, and the helpers the driver's files share. Only host/win32 sees this.
+#pragma once
+
+#include <host/application.h>
+#include <host/drawing.h>
+#include <host/windows.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace host::win32 {
+
+// ---- Text --------------------------------------------------------------------------------
+
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view utf16);
+
+// ---- Handle owners -----------------------------------------------------------------------
+
+struct GdiDeleter {
+    void operator()(void* object) const noexcept { DeleteObject(static_cast<HGDIOBJ>(object)); }
+};
+template <typename H> using GdiPtr = std::unique_ptr<std::remove_pointer_t<H>, GdiDeleter>;
+using BitmapPtr = GdiPtr<HBITMAP>;
+using BrushPtr = GdiPtr<HBRUSH>;
+using FontPtr = GdiPtr<HFONT>;
+
+struct MemoryDcDeleter {
+    void operator()(HDC dc) const noexcept { DeleteDC(dc); }
+};
+using MemoryDcPtr = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDeleter>;
+
+struct MenuDeleter {
+    void operator()(HMENU menu) const noexcept { DestroyMenu(menu); }
+};
+using MenuPtr = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDeleter>;
+
+// A window's (or with nullptr the screen's) device context, released on scope exit.
+class WindowDc {
+  public:
+    explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+    ~WindowDc() {
+        if (dc_) {
+            ReleaseDC(window_, dc_);
+        }
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    HDC get() const { return dc_; }
+
+  private:
+    HWND window_;
+    HDC dc_;
+};
+
+// Selects a GDI object into a DC for a scope and puts the previous one back.
+class Selection {
+  public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    ~Selection() { SelectObject(dc_, previous_); }
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+
+  private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+// 32-bit top-down BGRX pixels in a DIB section, with a memory DC that has it selected, so GDI
+// and our own loops draw into the same memory and the BMP writer reads it as it is.
+class Surface {
+  public:
+    Surface() = default;
+    ~Surface();
+    Surface(const Surface&) = delete;
+    Surface& operator=(const Surface&) = delete;
+
+    // A black image of the size; false (and empty) when GDI cannot make it.
+    bool make(int width, int height);
+    void clear(); // all black
+    bool empty() const { return !bitmap_; }
+    HDC dc() const { return dc_.get(); }
+    std::uint8_t* bits() const { return bits_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    std::ptrdiff_t stride() const { return static_cast<std::ptrdiff_t>(width_) * 4; }
+
+  private:
+    void release();
+    MemoryDcPtr dc_;
+    BitmapPtr bitmap_;
+    HGDIOBJ previous_ = nullptr;
+    std::uint8_t* bits_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+// ---- Coordinates -------------------------------------------------------------------------
+// Host coordinates have their origin at the lower left, y up; GDI and User32 at the top left,
+// y down. The conversions live here and nowhere else.
+
+// A pixel row: host row y on a surface of `height` rows is device row height - 1 - y.
+constexpr int ToDeviceRow(int hostRow, int height) {
+    return height - 1 - hostRow;
+}
+// A position between pixels (a text baseline): device y = height - y.
+constexpr int ToDeviceY(int hostY, int height) {
+    return height - hostY;
+}
+// A window whose lower left corner is at host `pos` in a parent of `parentHeight` rows.
+constexpr POINT WindowToDevice(Point pos, Size size, int parentHeight) {
+    return {pos.x, parentHeight - (pos.y + size.height)};
+}
+constexpr COLORREF ToColorRef(Color c) {
+    return static_cast<COLORREF>(RedOf(c) | (GreenOf(c) << 8) | (BlueOf(c) << 16));
+}
+
+// The primary screen's size in pixels.
+Size ScreenSize();
+
+// ---- Fonts -------------------------------------------------------------------------------
+
+// The GDI font for a font description ("Sans 10", "DejaVu Sans Bold 12"): made once per
+// description and kept for the process (fonts are shared by all threads).
+HFONT FontFor(const Font& font);
+
+// ---- Messages, events and waiting --------------------------------------------------------
+
+// A runtime event made from a window message, waiting for AppEvent on the window's thread.
+struct HostEvent {
+    int code = event::NoEvent;
+    Param mp1;
+    Param mp2;
+    std::shared_ptr<XbpPart> target;
+};
+// Queues an event for the calling thread's AppEvent; dropped on threads that run no event
+// loop (the tip worker), where nobody would read it.
+void QueueEvent(HostEvent event);
+std::optional<HostEvent> TakeEvent();
+void MarkEventThread();
+bool IsEventThread();
+
+// Runs `body` for a window procedure: an error it raises cannot unwind through the system's
+// frames, so it is kept and raised again when the dispatch returns to the runtime.
+template <typename F> LRESULT Guarded(F&& body, LRESULT onError) noexcept;
+void KeepError(std::exception_ptr error) noexcept;
+void RaiseKeptError();
+
+// Dispatches the messages waiting for the calling thread; returns after the first one when
+// `untilEvent` and it produced a runtime event.
+void DispatchPending(bool untilEvent = false);
+
+// The one wait of the runtime: waits up to `milliseconds` (INFINITE for no limit) for a message
+// of the calling thread, or for `extra` (may be nullptr) to be signalled, dispatching messages
+// as they come, so that no message sent to the thread's windows waits on the sleeper.
+// Returns true when `extra` was signalled, false when the time ran out or a runtime event
+// was queued (when `untilEvent`).
+bool WaitDispatching(DWORD milliseconds, HANDLE extra, bool untilEvent);
+
+// The window class all runtime windows share (registered on first use).
+const wchar_t* WindowClassName();
+
+// Menu messages that reach a dialog's window procedure; false when the message is not about
+// the runtime's menus (the system menu's go on to the default procedure).
+bool HandleMenuMessage(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+// Attaches the bar's native menu to the dialog's window (filled from its entries).
+void AttachMenuBar(XbpMenuBar& bar, HWND window);
+// Takes the bar's menu off the window, so that destroying the window leaves it alone.
+void DetachMenuBar(XbpMenuBar& bar);
+
+// The current application window (SetAppWindow), or nullptr.
+std::shared_ptr<XbpWindow> AppWindow();
+
+inline void KeepCurrentError() noexcept {
+    KeepError(std::current_exception());
+}
+
+template <typename F> LRESULT Guarded(F&& body, LRESULT onError) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        KeepCurrentError();
+        return onError;
+    }
+}
+
+} // namespace host::win32
+
+namespace host::detail {
+
+struct BitmapImpl {
+    win32::Surface surface;
+    std::shared_ptr<XbpPresSpace> ps;
+    bool created = false;
+
+    Size size() const { return {surface.width(), surface.height()}; }
+};
+
+struct WindowImpl;
+
+struct PresSpaceImpl {
+    enum class Target { Unbound, ToBitmap, ToWindow, ToScreen };
+    Target target = Target::Unbound;
+    BitmapImpl* bitmap = nullptr; // the bitmap this space is bound to (it unbinds on death)
+    WindowImpl* window = nullptr; // the window it was locked from
+    std::unique_ptr<win32::WindowDc> screen; // the screen's DC, for the desktop's space
+    Color color = 0;
+    Font font;
+    bool created = false;
+
+    // The DC drawing goes to, or nullptr when there is none; `height` for conversion.
+    HDC dc();
+    int height() const;
+    Size size() const;
+    void flush(); // after drawing: a window's pixels reach the screen
+};
+
+struct WindowImpl {
+    std::weak_ptr<XbpWindow> self;
+    std::weak_ptr<XbpWindow> parent; // children never own their parent
+    bool desktop = false;
+    bool dialog = false;
+    HWND hwnd = nullptr;
+    DWORD thread = 0; // the thread that made the window, the only one that may destroy it
+    std::optional<Point> pos;
+    std::optional<Size> size;
+    Color fg = 0x000000;
+    Color bg = 0xffffff;
+    Font font;
+    bool visible = true;
+    bool clipParent = false;
+    bool clipChildren = false;
+    bool created = false;
+    std::shared_ptr<XbpPresSpace> lockedPS;
+    win32::Surface backing;     // what was drawn straight onto the window, for repainting
+    bool pointerInside = false; // between the Enter and Leave events
+    // Drawing area.
+    std::shared_ptr<XbpBitmap> bitmap;
+    int options = 0;
+
+    bool isTopLevel() const;
+    int parentHeight() const;
+    Size clientSize() const;
+    void destroyWindow();
+};
+
+struct MenuImpl {
+    MenuImpl() = default;
+    ~MenuImpl();
+    MenuImpl(const MenuImpl&) = delete;
+    MenuImpl& operator=(const MenuImpl&) = delete;
+
+    // Common to bars and menus.
+    std::vector<MenuItem> items;
+    std::vector<UINT> ids; // the command id of each action entry (0 for a submenu)
+    Callback<void()> endMenu;
+    Font font;
+    win32::MenuPtr menu;
+    // A menu.
+    std::weak_ptr<XbpPart> parent;
+    std::string title;
+    Callback<void(int)> itemMarked;
+    bool created = false;
+    int marked = 0; // the entry last reported to itemMarked while open, 0 for none
+    // A menu bar: its dialog and the window it is attached to.
+    std::weak_ptr<XbpDialog> dialog;
+    HWND window = nullptr;
+
+    // Makes the native menu (a bar or a popup) on first use.
+    HMENU ensure(bool bar, const std::shared_ptr<XbpPart>& owner);
+    // Rebuilds the native menu's entries from `items`.
+    void fill();
+};
+
+} // namespace host::detail

@@ -78,6 +78,7 @@ class TempFile {
     explicit TempFile(const std::string& target) : path_(target + ".XXXXXX") {
         fd_ = ::mkstemp(path_.data());
         created_ = fd_ >= 0;
+        error_ = created_ ? 0 : errno;
     }
     ~TempFile() {
         if (fd_ >= 0) {
@@ -98,14 +99,18 @@ class TempFile {
         const bool closed = ::close(fd_) == 0;
         fd_ = -1;
         committed_ = closed && ::rename(path_.c_str(), target.c_str()) == 0;
+        error_ = committed_ ? 0 : errno;
         return committed_;
     }
+    // Why the file could not be made or put in place (an errno value), 0 when it could.
+    int error() const { return error_; }
 
   private:
     std::string path_;
     int fd_ = -1;
     bool created_ = false;
     bool committed_ = false;
+    int error_ = 0;
 };
 
 } // namespace
@@ -125,12 +130,17 @@ void Encode(std::uint8_t* out, const std::uint8_t* pixels, int width, int height
 }
 
 bool WriteFile(const std::string& path, const std::uint8_t* pixels, int width, int height,
-               std::ptrdiff_t stride) {
+               std::ptrdiff_t stride, int* error) {
+    int ignored = 0;
+    int& reason = error ? *error : ignored;
+    reason = 0;
     if (width <= 0 || height <= 0) {
+        reason = EINVAL;
         return false;
     }
     TempFile tmp(path);
     if (tmp.fd() < 0) {
+        reason = tmp.error();
         return false; // folder not writable: nothing was created
     }
     constexpr std::size_t kChunk = 1 << 20;
@@ -141,6 +151,7 @@ bool WriteFile(const std::string& path, const std::uint8_t* pixels, int width, i
 
     header(buffer.data(), width, height);
     if (!writeAll(tmp.fd(), buffer.data(), kHeaderSize)) {
+        reason = errno;
         return false;
     }
     int y = height - 1;
@@ -150,10 +161,15 @@ bool WriteFile(const std::string& path, const std::uint8_t* pixels, int width, i
             encodeRow(buffer.data() + n * padded, pixels + stride * y, width, padded);
         }
         if (!writeAll(tmp.fd(), buffer.data(), n * padded)) {
+            reason = errno; // a full disk: ENOSPC
             return false;
         }
     }
-    return tmp.commit(path);
+    if (!tmp.commit(path)) {
+        reason = tmp.error(); // a folder of that name: EISDIR
+        return false;
+    }
+    return true;
 }
 
 } // namespace host::bmp

@@ -3,9 +3,13 @@
 #include "menutip/tip_x.h"
 #include "threads/proc_counts.h"
 
+#include <host/error.h>
+
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -257,3 +261,38 @@ TEST_F(TipWorker, AfterDestroyTheNextShowMakesANewWorkerOfTheSameClass) {
 }
 
 } // namespace
+
+// An error in a tip's run reaches the program's error system as one on the start thread does,
+// and only once the tip's window is off the server. The error system here looks at the server
+// itself: exit code 1 when no tip window is left, 3 when one still is.
+namespace {
+void failOnceShown(Stage stage) {
+    if (stage == Stage::TipPainted) {
+        throw host::Error("tip test", "failed after painting");
+    }
+}
+} // namespace
+
+TEST(TipRunError, ReachesTheErrorSystemWithTheTipWindowGone) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            host::Start({.errorSys =
+                             [](const std::exception& e) {
+                                 std::fprintf(stderr, "error system: %s\n", e.what());
+                                 const testx::XServer x;
+                                 std::_Exit(tiptest::tipWindows(x).empty() ? 1 : 3);
+                             },
+                         .appSys = {},
+                         .appExit = {},
+                         .dbeSys = {},
+                         .main =
+                             [] {
+                                 menutip_inspect::SetProbe(failOnceShown);
+                                 ShowMenuTip_("Reserve");
+                                 std::this_thread::sleep_for(5s); // the error ends the process
+                             }});
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(1), "error system: tip test.*failed after painting");
+}

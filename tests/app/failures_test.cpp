@@ -22,15 +22,15 @@ namespace {
 // A private X server for a test that kills it.
 class PrivateServer {
   public:
-    explicit PrivateServer(const char* maxClients = "256") {
+    explicit PrivateServer(const char* maxClients = "256", const char* screen = "1024x768x24") {
         int fds[2];
         EXPECT_EQ(::pipe(fds), 0);
         pid_ = ::fork();
         if (pid_ == 0) {
             ::close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                     "-nolisten", "tcp", "-maxclients", maxClients, static_cast<char*>(nullptr));
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-nolisten",
+                     "tcp", "-maxclients", maxClients, static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -214,4 +214,55 @@ TEST(ErrorOnTheTipThread, EndsTheProgramWithOneLineAndExitCodeOne) {
     ASSERT_EQ(err.size(), 1u) << child.stderrText();
     EXPECT_EQ(err[0].rfind("menutest: error: ", 0), 0u) << err[0];
     EXPECT_NE(err[0].find("could not open the X display"), std::string::npos) << err[0];
+}
+
+// On a screen smaller than the dialog its top left corner (title and menu bar) stays on the
+// screen, within reach of the pointer.
+TEST(SmallScreen, TheDialogKeepsItsTopLeftCornerOnTheScreen) {
+    PrivateServer server("256", "640x480x24");
+    ASSERT_FALSE(server.display().empty());
+    ASSERT_TRUE(server.ready()) << server.display();
+    testx::TempFolder folder;
+    testx::Child child({MENUTEST_PATH}, folder.path(), {{"DISPLAY", server.display()}});
+    Display* dpy = XOpenDisplay(server.display().c_str());
+    ASSERT_NE(dpy, nullptr);
+    // No window manager runs here: the dialog is a child of the root.
+    auto dialog = [&]() -> std::optional<::Window> {
+        ::Window root = 0, parent = 0;
+        ::Window* kids = nullptr;
+        unsigned int n = 0;
+        std::optional<::Window> found;
+        XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &kids, &n);
+        for (unsigned int i = 0; i < n; ++i) {
+            char* name = nullptr;
+            XWindowAttributes a{};
+            if (XGetWindowAttributes(dpy, kids[i], &a) && a.map_state == IsViewable &&
+                XFetchName(dpy, kids[i], &name) && name) {
+                if (std::string(name) == apptest::kTitle) {
+                    found = kids[i];
+                }
+                XFree(name);
+            }
+        }
+        if (kids) {
+            XFree(kids);
+        }
+        return found;
+    };
+    ASSERT_TRUE(testx::XServer::waitFor([&] { return dialog().has_value(); },
+                                        std::chrono::milliseconds(5000)))
+        << child.stderrText();
+    XWindowAttributes a{};
+    XGetWindowAttributes(dpy, *dialog(), &a);
+    EXPECT_EQ(a.x, 0);
+    EXPECT_EQ(a.y, 0);
+    EXPECT_EQ(a.width, 800);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the focus comes after the map
+    XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, XK_Escape), True, CurrentTime);
+    XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, XK_Escape), False, CurrentTime);
+    XSync(dpy, False);
+    const auto status = child.wait(std::chrono::milliseconds(3000));
+    XCloseDisplay(dpy);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->code, 0);
 }

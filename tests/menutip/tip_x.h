@@ -58,8 +58,10 @@ inline testx::Geometry expectedTip(const testx::XServer& x, const std::string& t
     auto ps = host::XbpPresSpace::New()->create();
     ps->setFont(host::AppDesktop()->lockPS()->setFont());
     const int h = x.screenHeight();
+    // The right edge is the one of the monitor under the pointer.
+    const host::Point at{px, h - 1 - py};
     const TipPlacement p =
-        PlaceTip({px, h - 1 - py}, host::GraQueryTextBox(ps, text), x.screenWidth());
+        PlaceTip(at, host::GraQueryTextBox(ps, text), host::MonitorAt(at).x2 + 1);
     return {p.start.x, h - (p.start.y + p.size.height), p.size.width, p.size.height};
 }
 

@@ -174,8 +174,8 @@ void ZebMenuTip_::execute(const host::ThreadArgs& args) {
                 notifyProbe(menutip_inspect::Stage::PausesDone);
                 // 1.-2. The pointer's position: the stay square and the tip start from it.
                 const host::Point aMousePos = host::GetPointerPos();
-                // 3.
-                const int nDesktopWidth = oDesk->currentSize().width;
+                // 3. The right edge of the monitor under the pointer.
+                const int nDesktopWidth = host::MonitorAt(aMousePos).x2 + 1;
                 // 5. The text's box in the tip's font.
                 const host::TextBox aBox = host::GraQueryTextBox(oDrawTip, cTip);
                 // 4., 6.-9. Stay square of 8 pixels each way; the text plus 8 by 6; pulled back

@@ -109,6 +109,7 @@ class TempFile {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
             DWORD written = 0;
             if (!::WriteFile(file_, p, chunk, &written, nullptr) || written == 0) {
+                error_ = GetLastError() == ERROR_DISK_FULL ? ENOSPC : EIO;
                 return false;
             }
             p += written;
@@ -124,14 +125,18 @@ class TempFile {
                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             return true;
         }
+        error_ = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
         DeleteFileW(path_.c_str());
         return false;
     }
+    // Why the file could not be made, written or put in place (an errno value), 0 when it could.
+    int error() const { return open() || error_ ? error_ : EACCES; }
 
   private:
     std::wstring target_;
     std::wstring path_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
+    int error_ = 0;
 };
 
 #else
@@ -157,6 +162,7 @@ class TempFile {
     explicit TempFile(const std::string& target) : path_(target + ".XXXXXX") {
         fd_ = ::mkstemp(path_.data());
         created_ = fd_ >= 0;
+        error_ = created_ ? 0 : errno;
     }
     ~TempFile() {
         if (fd_ >= 0) {
@@ -169,7 +175,13 @@ class TempFile {
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     bool open() const { return fd_ >= 0; }
-    bool write(const std::uint8_t* p, std::size_t n) { return writeAll(fd_, p, n); }
+    bool write(const std::uint8_t* p, std::size_t n) {
+        if (!writeAll(fd_, p, n)) {
+            error_ = errno; // a full disk: ENOSPC
+            return false;
+        }
+        return true;
+    }
     bool commit(const std::string& target) {
         // A capture is read by image viewers: give it the usual permissions, not mkstemp's 0600.
         const mode_t mask = ::umask(0);
@@ -178,14 +190,18 @@ class TempFile {
         const bool closed = ::close(fd_) == 0;
         fd_ = -1;
         committed_ = closed && ::rename(path_.c_str(), target.c_str()) == 0;
+        error_ = committed_ ? 0 : errno; // a folder of that name: EISDIR
         return committed_;
     }
+    // Why the file could not be made, written or put in place (an errno value), 0 when it could.
+    int error() const { return error_; }
 
   private:
     std::string path_;
     int fd_ = -1;
     bool created_ = false;
     bool committed_ = false;
+    int error_ = 0;
 };
 
 #endif
@@ -207,13 +223,21 @@ void Encode(std::uint8_t* out, const std::uint8_t* pixels, int width, int height
 }
 
 bool WriteFile(const std::string& path, const std::uint8_t* pixels, int width, int height,
-               std::ptrdiff_t stride) {
+               std::ptrdiff_t stride, int* error) {
+    int ignored = 0;
+    int& reason = error ? *error : ignored;
+    reason = 0;
     if (width <= 0 || height <= 0) {
+        reason = EINVAL;
         return false;
     }
     TempFile tmp(path);
+    const auto failed = [&] {
+        reason = tmp.error();
+        return false;
+    };
     if (!tmp.open()) {
-        return false; // folder not writable: nothing was created
+        return failed(); // folder not writable: nothing was created
     }
     constexpr std::size_t kChunk = 1 << 20;
     const std::size_t padded = rowBytes(width);
@@ -223,7 +247,7 @@ bool WriteFile(const std::string& path, const std::uint8_t* pixels, int width, i
 
     header(buffer.data(), width, height);
     if (!tmp.write(buffer.data(), kHeaderSize)) {
-        return false;
+        return failed();
     }
     int y = height - 1;
     while (y >= 0) {
@@ -232,10 +256,10 @@ bool WriteFile(const std::string& path, const std::uint8_t* pixels, int width, i
             encodeRow(buffer.data() + n * padded, pixels + stride * y, width, padded);
         }
         if (!tmp.write(buffer.data(), n * padded)) {
-            return false;
+            return failed();
         }
     }
-    return tmp.commit(path);
+    return tmp.commit(path) || failed();
 }
 
 } // namespace host::bmp

@@ -13,9 +13,10 @@ std::size_t FileSize(int width, int height);
 
 // Writes the image to `path` atomically: a temporary file in the same folder, then a rename
 // over the name (a symbolic link of that name is replaced, its target never written).
-// Returns false, leaving no temporary file behind, when it cannot be written whole.
+// Returns false, leaving no temporary file behind, when it cannot be written whole; `error`
+// (when given) then receives the reason as an errno value (EINVAL for an empty image).
 bool WriteFile(const std::string& path, const std::uint8_t* pixels, int width, int height,
-               std::ptrdiff_t stride);
+               std::ptrdiff_t stride, int* error = nullptr);
 
 // Encodes into `out`, which must hold FileSize(width, height) bytes.
 void Encode(std::uint8_t* out, const std::uint8_t* pixels, int width, int height,

@@ -41,7 +41,16 @@ thread_local Thread* currentThread = nullptr;
 std::chrono::milliseconds hundredths(int n) {
     return std::chrono::milliseconds(10LL * n);
 }
+
+std::mutex errorHandlerMutex;
+ThreadErrorHandler errorHandler;
 } // namespace
+
+ThreadErrorHandler SetThreadErrorHandler(ThreadErrorHandler handler) {
+    std::lock_guard lock(errorHandlerMutex);
+    std::swap(errorHandler, handler);
+    return handler;
+}
 
 Text TextArg(const ThreadArgs& args, std::size_t index) {
     if (index >= args.size() || std::holds_alternative<std::monostate>(args[index])) {
@@ -188,8 +197,19 @@ void Thread::serve(const std::shared_ptr<State>& shared, unsigned long long gene
                     std::get<Callback<void()>>(run->routine)();
                 }
             } catch (const std::exception& e) {
-                // A run has no caller to hand its error to: report it and serve the next run.
-                std::fprintf(stderr, "host thread: error: %s\n", e.what());
+                // A run has no caller to hand its error to: the process's handler takes it (the
+                // run's locals, its windows among them, are gone by now); without one, report
+                // it and serve the next run.
+                ThreadErrorHandler handler;
+                {
+                    std::lock_guard lock(errorHandlerMutex);
+                    handler = errorHandler;
+                }
+                if (handler) {
+                    handler(e);
+                } else {
+                    std::fprintf(stderr, "host thread: error: %s\n", e.what());
+                }
             }
             lk.lock();
             st.cv.wait_for(lk, hundredths(st.interval.value_or(0)),

@@ -1,11 +1,13 @@
 // The application group: start-up and errors, the event queue (X input of the calling
 // thread's connection plus posted events), application window and focus, and small services.
 #include "coords.h"
+#include "desktop.h"
 #include "impl.h"
 #include "menu_impl.h"
 
 #include <host/application.h>
 #include <host/error.h>
+#include <host/threads.h>
 #include <host/windows.h>
 
 #include <fcntl.h>
@@ -13,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -310,7 +313,27 @@ int Start(const StartupRecord& record) {
     // Loading the font configuration takes tens of milliseconds; do it beside the program's
     // start-up work instead of in front of its first text.
     std::jthread warmFonts(x11::WarmFonts);
-    const ErrorHandler& onError = record.errorSys ? record.errorSys : ErrorHandler(ErrorSys);
+    const ErrorHandler onError = record.errorSys ? record.errorSys : ErrorHandler(ErrorSys);
+    // An error that ends a run of a thread object goes to the same error system. The run's
+    // windows were destroyed as it unwound; the sync makes sure the server has taken them down
+    // before the process ends.
+    struct ThreadErrors {
+        ThreadErrorHandler previous;
+        ~ThreadErrors() { SetThreadErrorHandler(std::move(previous)); }
+    } threadErrors{SetThreadErrorHandler([onError](const std::exception& e) {
+        static std::atomic<bool> ending{false};
+        if (ending.exchange(true)) {
+            for (;;) {
+                ::pause(); // another thread's error is ending the process: one line is enough
+            }
+        }
+        if (auto conn = Connection::existing()) {
+            XSync(conn->dpy(), False);
+        }
+        onError(e);
+        std::fflush(stderr);
+        std::_Exit(1); // an error system that returns still ends the program with a failure
+    })};
     try {
         for (const Hook* hook : {&record.appSys, &record.dbeSys, &record.main}) {
             if (*hook) {
@@ -442,10 +465,25 @@ void CenterControl(const std::shared_ptr<XbpWindow>& window) {
     if (!window) {
         throw Error("CenterControl", "no window (NIL) given");
     }
-    auto parent = window->parent();
-    const Size outer = parent ? parent->currentSize() : AppDesktop()->currentSize();
+    detail::WindowImpl& w = window->impl();
     const Size inner = window->currentSize();
-    window->setPos({(outer.width - inner.width) / 2, (outer.height - inner.height) / 2});
+    if (!w.isTopLevel()) {
+        const Size outer = window->parent()->currentSize();
+        window->setPos({(outer.width - inner.width) / 2, (outer.height - inner.height) / 2});
+        return;
+    }
+    // A top-level window: on one monitor, not across the seam of two.
+    std::shared_ptr<Connection> conn = w.conn ? w.conn : Connection::current();
+    const int rootHeight = conn->rootSize().height;
+    const x11::DeviceRect monitor = x11::PointerMonitor(*conn);
+    if (w.created && !w.overrideRedirect) {
+        // What the user sees is the frame: centre that (the window manager tells its size).
+        const x11::DeviceRect r = x11::CentreManaged(*conn, w.xid, inner, monitor);
+        w.pos = x11::WindowToHost(r.x, r.y, inner, rootHeight);
+        return;
+    }
+    const x11::DeviceRect r = x11::CentreFrame(monitor, inner, {});
+    window->setPos(x11::WindowToHost(r.x, r.y, inner, rootHeight));
 }
 
 Point GetPointerPos() {

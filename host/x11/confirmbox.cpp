@@ -3,6 +3,7 @@
 // while it is open, their Paint events are still served, and events the program posted are
 // handed back to the program's queue when the box closes.
 #include "coords.h"
+#include "desktop.h"
 #include "impl.h"
 #include "menu_impl.h"
 
@@ -89,6 +90,20 @@ bool isInput(int code) {
     return 0;
 }
 
+// The monitor that holds the middle of `owner` (a top-level window); the pointer's monitor
+// when there is no owner.
+x11::DeviceRect monitorOf(Connection& c, ::Window owner) {
+    XWindowAttributes attrs{};
+    if (owner && XGetWindowAttributes(c.dpy(), owner, &attrs)) {
+        int x = 0, y = 0;
+        ::Window child = 0;
+        XTranslateCoordinates(c.dpy(), owner, c.root(), attrs.width / 2, attrs.height / 2, &x, &y,
+                              &child);
+        return x11::MonitorAt(c, x, y);
+    }
+    return x11::PointerMonitor(c);
+}
+
 class ConfirmBoxPart final : public x11::PrivatePart {
   public:
     ConfirmBoxPart(std::string message, std::vector<Button> buttons, int escapeResult)
@@ -146,9 +161,11 @@ void ConfirmBoxPart::create(const std::string& title, ::Window transientFor) {
         bx += kButtonWidth + kButtonGap;
     }
 
-    // Centred on the screen.
-    const int x = (DisplayWidth(dpy, c.screen()) - width_) / 2;
-    const int y = (DisplayHeight(dpy, c.screen()) - height_) / 2;
+    // On the monitor of the window it belongs to (the pointer's without one); centred there
+    // by its frame once the window exists.
+    const x11::DeviceRect monitor = monitorOf(c, transientFor);
+    const int x = monitor.x + (monitor.width - width_) / 2;
+    const int y = monitor.y + (monitor.height - height_) / 2;
     XSetWindowAttributes attrs{};
     attrs.background_pixel = c.pixelFor(kBoxColor);
     attrs.border_pixel = 0;
@@ -189,6 +206,7 @@ void ConfirmBoxPart::create(const std::string& title, ::Window transientFor) {
     const Atom state[] = {a.netWmStateModal, a.netWmStateSkipTaskbar};
     XChangeProperty(dpy, xid_, a.netWmState, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(state), 2);
+    x11::CentreManaged(c, xid_, {width_, height_}, monitor);
     c.registerWindow(xid_, weak_from_this());
 
     // Under a window manager the box shows once the manager maps it: wait for that (a second
@@ -203,8 +221,7 @@ void ConfirmBoxPart::create(const std::string& title, ::Window transientFor) {
 void ConfirmBoxPart::destroyWindow() {
     if (xid_) {
         conn_->unregisterWindow(xid_);
-        XDestroyWindow(conn_->dpy(), xid_);
-        XSync(conn_->dpy(), False);
+        x11::DestroyManaged(*conn_, xid_); // off the screen, frame and all, when this returns
         xid_ = 0;
     }
 }

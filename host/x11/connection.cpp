@@ -77,6 +77,10 @@ void Connection::release() {
     tCurrent.reset();
 }
 
+std::shared_ptr<Connection> Connection::existing() {
+    return tCurrent;
+}
+
 Connection::Connection(Display* dpy) : dpy_(dpy) {
     Atom* slots[] = {&atoms_.wmProtocols,
                      &atoms_.wmDeleteWindow,

@@ -43,6 +43,8 @@ class Connection {
     static std::shared_ptr<Connection> current();
     // Drops the calling thread's reference (the connection closes once nothing uses it).
     static void release();
+    // The calling thread's connection if it has one, else nullptr (never opens one).
+    static std::shared_ptr<Connection> existing();
 
     explicit Connection(Display* dpy);
     ~Connection();

@@ -43,4 +43,30 @@ constexpr Point WindowToHost(int deviceX, int deviceY, Size size, int parentHeig
     return {deviceX, parentHeight - (deviceY + size.height)};
 }
 
+// A device rectangle as inclusive host corners (the inverse of ToDevice).
+constexpr Rect ToHost(DeviceRect r, int height) {
+    return {r.x, height - (r.y + r.height), r.x + r.width - 1, height - 1 - r.y};
+}
+
+// What a window manager adds around a client (EWMH _NET_FRAME_EXTENTS), in pixels.
+struct FrameExtents {
+    int left = 0;
+    int right = 0;
+    int top = 0;
+    int bottom = 0;
+    friend constexpr bool operator==(const FrameExtents&, const FrameExtents&) = default;
+};
+
+// Where a client of `size` goes so that its frame (what the user sees) is centred on
+// `monitor`. A frame larger than the monitor keeps its top left corner on it, so that the
+// title bar and the menu bar stay within reach. No extents: the client itself is centred.
+constexpr DeviceRect CentreFrame(const DeviceRect& monitor, Size size, const FrameExtents& e) {
+    const int frameWidth = size.width + e.left + e.right;
+    const int frameHeight = size.height + e.top + e.bottom;
+    const int x = monitor.x + (monitor.width - frameWidth) / 2;
+    const int y = monitor.y + (monitor.height - frameHeight) / 2;
+    return {(x < monitor.x ? monitor.x : x) + e.left, (y < monitor.y ? monitor.y : y) + e.top,
+            size.width, size.height};
+}
+
 } // namespace host::x11

@@ -11,6 +11,8 @@
 #include <sys/shm.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 // ThreadSanitizer does not follow shmat: a segment mapped where a finished thread's stack once
@@ -333,12 +335,22 @@ bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
 }
 
 bool XbpBitmap::saveFile(const std::string& path) const {
-    if (!impl_->cairo()) {
+    // A file that cannot be written stops nothing, but is never passed over in silence.
+    auto warn = [&](const char* reason) {
+        std::fprintf(stderr, "%s: warning: %s: %s\n", program_invocation_short_name, path.c_str(),
+                     reason);
         return false;
+    };
+    if (!impl_->cairo()) {
+        return warn("the bitmap holds no picture");
     }
     cairo_surface_flush(impl_->cairo());
     const detail::PixelBuffer& px = *impl_->pixels;
-    return bmp::WriteFile(path, px.data(), px.width(), px.height(), px.stride());
+    int error = 0;
+    if (!bmp::WriteFile(path, px.data(), px.width(), px.height(), px.stride(), &error)) {
+        return warn(std::strerror(error));
+    }
+    return true;
 }
 
 // ---- Primitives ------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // markup), the menu bar's strip, and the popup windows of open menus with their frame, marked
 // entry and submenu arrows.
 #include "coords.h"
+#include "desktop.h"
 #include "impl.h"
 #include "menu_impl.h"
 
@@ -247,16 +248,18 @@ void OpenPopup(XbpMenu& menu, int rootX, int rootY, int altRight, bool dropdown,
     p->width = std::max(kMinWidth, textWidth + kTextLeft + kArrowSpace + 2 * (kFrame + kInset));
     p->height = y + kInset + kFrame;
 
-    // On the screen: a menu that would leave it at the right ends at `altRight` (a submenu goes
-    // to the other side of its parent), and one too low moves up.
-    const Size screen{DisplayWidth(dpy, c.screen()), DisplayHeight(dpy, c.screen())};
+    // On the monitor it opens on: a menu that would leave it at the right ends at `altRight` (a
+    // submenu goes to the other side of its parent), and one too low moves up.
+    const x11::DeviceRect monitor = x11::MonitorAt(c, rootX, rootY);
+    const int right = monitor.x + monitor.width;
+    const int bottom = monitor.y + monitor.height;
     p->x = rootX;
     p->y = rootY;
-    if (p->x + p->width > screen.width) {
-        p->x = std::max(0, std::min(altRight, screen.width) - p->width);
+    if (p->x + p->width > right) {
+        p->x = std::max(monitor.x, std::min(altRight, right) - p->width);
     }
-    if (p->y + p->height > screen.height) {
-        p->y = std::max(0, screen.height - p->height);
+    if (p->y + p->height > bottom) {
+        p->y = std::max(monitor.y, bottom - p->height);
     }
     XMoveResizeWindow(dpy, p->xid, p->x, p->y, static_cast<unsigned>(p->width),
                       static_cast<unsigned>(p->height));

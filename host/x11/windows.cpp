@@ -2,6 +2,7 @@
 // (managed, or override-redirect for an undecorated always-on-top one such as a tip) holding
 // a drawing area child and, once asked for, a menu bar strip above it.
 #include "coords.h"
+#include "desktop.h"
 #include "impl.h"
 #include "menu_impl.h"
 
@@ -195,8 +196,14 @@ void XbpWindow::destroy() {
     }
     w.lockedPS.reset();
     w.conn->unregisterWindow(w.xid);
-    XDestroyWindow(w.conn->dpy(), w.xid);
-    XSync(w.conn->dpy(), False); // gone from the screen when destroy returns
+    // Gone from the screen when destroy returns: a managed window once its frame is down and a
+    // compositor has repainted (a desktop capture may follow at once).
+    if (w.isTopLevel() && !w.overrideRedirect) {
+        x11::DestroyManaged(*w.conn, w.xid);
+    } else {
+        XDestroyWindow(w.conn->dpy(), w.xid);
+        XSync(w.conn->dpy(), False);
+    }
     w.xid = 0;
     w.created = false;
 }

@@ -5,9 +5,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <sstream>
+#include <vector>
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 using apptest::Program;
 
@@ -16,15 +22,15 @@ namespace {
 // A private X server for a test that kills it.
 class PrivateServer {
   public:
-    PrivateServer() {
+    explicit PrivateServer(const char* maxClients = "256", const char* screen = "1024x768x24") {
         int fds[2];
         EXPECT_EQ(::pipe(fds), 0);
         pid_ = ::fork();
         if (pid_ == 0) {
             ::close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                     "-nolisten", "tcp", static_cast<char*>(nullptr));
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-nolisten",
+                     "tcp", "-maxclients", maxClients, static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -110,7 +116,17 @@ TEST(XServerGoesAway, TheProgramEndsWithinASecondWithAClearMessage) {
     expectOneClearLine(child.stderrText(), "lost the connection to the X server");
 }
 
-TEST(UnwritableFolder, TheProgramRunsAndEndsNormallyWritingNothing) {
+// One warning line per capture that could not be written, naming the file and the reason.
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+TEST(UnwritableFolder, TheProgramRunsAndEndsNormallyWarningOncePerCapture) {
     testx::XServer x;
     Program p(x);
     // Nobody, root included, can create files in /proc.
@@ -120,5 +136,133 @@ TEST(UnwritableFolder, TheProgramRunsAndEndsNormallyWritingNothing) {
     EXPECT_TRUE(status->exited);
     EXPECT_EQ(status->code, 0);
     EXPECT_FALSE(std::filesystem::exists("/proc/FirstDeskPS.bmp"));
-    EXPECT_EQ(p.child->stderrText(), "");
+    const auto err = lines(p.child->stderrText());
+    ASSERT_EQ(err.size(), 2u) << p.child->stderrText();
+    const std::string reason = std::strerror(ENOENT); // what creating a file in /proc gives
+    EXPECT_EQ(err[0], "menutest: warning: FirstDeskPS.bmp: " + reason);
+    EXPECT_EQ(err[1], "menutest: warning: LastDeskPS.bmp: " + reason);
+}
+
+TEST(UnwritableFolder, AFolderNamedLikeACaptureStaysAndIsNamedInAWarning) {
+    testx::XServer x;
+    Program p(x);
+    std::filesystem::create_directory(p.folder / "LastDeskPS.bmp");
+    ASSERT_TRUE(p.start());
+    const auto status = p.escape();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(status->exited);
+    EXPECT_EQ(status->code, 0);
+    EXPECT_TRUE(apptest::readBmp(p.folder / "FirstDeskPS.bmp").valid());
+    EXPECT_TRUE(std::filesystem::is_directory(p.folder / "LastDeskPS.bmp"));
+    EXPECT_EQ(p.child->stderrText(),
+              "menutest: warning: LastDeskPS.bmp: " + std::string(std::strerror(EISDIR)) + "\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(p.folder.path()), {}), 2)
+        << "no temporary file left behind";
+}
+
+// An error on the tip worker's thread ends the program as one on the start thread does. Here
+// the worker cannot open its display connection: the server is full when the first tip comes.
+TEST(ErrorOnTheTipThread, EndsTheProgramWithOneLineAndExitCodeOne) {
+    PrivateServer server("64");
+    ASSERT_FALSE(server.display().empty());
+    ASSERT_TRUE(server.ready()) << server.display();
+    testx::TempFolder folder;
+    testx::Child child({MENUTEST_PATH}, folder.path(), {{"DISPLAY", server.display()}});
+    ASSERT_TRUE(
+        testx::XServer::waitFor([&] { return std::filesystem::exists(folder / "FirstDeskPS.bmp"); },
+                                std::chrono::milliseconds(5000)))
+        << child.stderrText();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // shown, with the focus
+    Display* keys = XOpenDisplay(server.display().c_str());
+    ASSERT_NE(keys, nullptr);
+    std::vector<Display*> filling;
+    while (Display* d = XOpenDisplay(server.display().c_str())) {
+        filling.push_back(d);
+    }
+    ASSERT_GT(filling.size(), 10u);
+    auto tap = [&](KeySym sym, KeySym modifier = NoSymbol) {
+        if (modifier != NoSymbol) {
+            XTestFakeKeyEvent(keys, XKeysymToKeycode(keys, modifier), True, CurrentTime);
+        }
+        XTestFakeKeyEvent(keys, XKeysymToKeycode(keys, sym), True, CurrentTime);
+        XTestFakeKeyEvent(keys, XKeysymToKeycode(keys, sym), False, CurrentTime);
+        if (modifier != NoSymbol) {
+            XTestFakeKeyEvent(keys, XKeysymToKeycode(keys, modifier), False, CurrentTime);
+        }
+        XSync(keys, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    };
+    // Open "Menu Test" and mark an entry with a tip (the second or the third).
+    tap(XK_m, XK_Alt_L);
+    tap(XK_Down);
+    tap(XK_Down);
+    const auto status = child.wait(std::chrono::milliseconds(3000));
+    for (Display* d : filling) {
+        XCloseDisplay(d);
+    }
+    XCloseDisplay(keys);
+    ASSERT_TRUE(status) << "the program carries on after an error on the tip thread";
+    EXPECT_TRUE(status->exited) << "ended by signal " << status->code;
+    EXPECT_EQ(status->code, 1);
+    // Xlib itself prints the server's refusal; the program's own say is one line.
+    std::vector<std::string> err;
+    for (const std::string& line : lines(child.stderrText())) {
+        if (line != "Maximum number of clients reached") {
+            err.push_back(line);
+        }
+    }
+    ASSERT_EQ(err.size(), 1u) << child.stderrText();
+    EXPECT_EQ(err[0].rfind("menutest: error: ", 0), 0u) << err[0];
+    EXPECT_NE(err[0].find("could not open the X display"), std::string::npos) << err[0];
+}
+
+// On a screen smaller than the dialog its top left corner (title and menu bar) stays on the
+// screen, within reach of the pointer.
+TEST(SmallScreen, TheDialogKeepsItsTopLeftCornerOnTheScreen) {
+    PrivateServer server("256", "640x480x24");
+    ASSERT_FALSE(server.display().empty());
+    ASSERT_TRUE(server.ready()) << server.display();
+    testx::TempFolder folder;
+    testx::Child child({MENUTEST_PATH}, folder.path(), {{"DISPLAY", server.display()}});
+    Display* dpy = XOpenDisplay(server.display().c_str());
+    ASSERT_NE(dpy, nullptr);
+    // No window manager runs here: the dialog is a child of the root.
+    auto dialog = [&]() -> std::optional<::Window> {
+        ::Window root = 0, parent = 0;
+        ::Window* kids = nullptr;
+        unsigned int n = 0;
+        std::optional<::Window> found;
+        XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &kids, &n);
+        for (unsigned int i = 0; i < n; ++i) {
+            char* name = nullptr;
+            XWindowAttributes a{};
+            if (XGetWindowAttributes(dpy, kids[i], &a) && a.map_state == IsViewable &&
+                XFetchName(dpy, kids[i], &name) && name) {
+                if (std::string(name) == apptest::kTitle) {
+                    found = kids[i];
+                }
+                XFree(name);
+            }
+        }
+        if (kids) {
+            XFree(kids);
+        }
+        return found;
+    };
+    ASSERT_TRUE(testx::XServer::waitFor([&] { return dialog().has_value(); },
+                                        std::chrono::milliseconds(5000)))
+        << child.stderrText();
+    XWindowAttributes a{};
+    XGetWindowAttributes(dpy, *dialog(), &a);
+    EXPECT_EQ(a.x, 0);
+    EXPECT_EQ(a.y, 0);
+    EXPECT_EQ(a.width, 800);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the focus comes after the map
+    XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, XK_Escape), True, CurrentTime);
+    XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, XK_Escape), False, CurrentTime);
+    XSync(dpy, False);
+    const auto status = child.wait(std::chrono::milliseconds(3000));
+    XCloseDisplay(dpy);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->code, 0);
 }

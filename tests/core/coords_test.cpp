@@ -27,3 +27,19 @@ TEST(Coordinates, BoxesAndWindows) {
     EXPECT_EQ(WindowToDevice({10, 60}, {128, 22}, 1080).y, 1080 - 60 - 22);
     EXPECT_EQ(WindowToHost(10, 998, {128, 22}, 1080), (Point{10, 60}));
 }
+
+TEST(Coordinates, FramesCentreOnAMonitorAndKeepTheirTopLeftCornerOnIt) {
+    // openbox's frame around an 800x600 client: 1 px sides, 20 px title bar, 5 px bottom.
+    const FrameExtents ob{1, 1, 20, 5};
+    // The frame (802x625) centred on 1920x1080: at (559, 227), so the client is at (560, 247).
+    EXPECT_EQ(CentreFrame({0, 0, 1920, 1080}, {800, 600}, ob), (DeviceRect{560, 247, 800, 600}));
+    // No extents: the client itself is centred. On the right one of two monitors, within it.
+    EXPECT_EQ(CentreFrame({1920, 0, 1920, 1080}, {800, 600}, {}),
+              (DeviceRect{2480, 240, 800, 600}));
+    // Larger than a 640x480 monitor: the frame's top left corner stays on it.
+    EXPECT_EQ(CentreFrame({0, 0, 640, 480}, {800, 600}, ob), (DeviceRect{1, 20, 800, 600}));
+    EXPECT_EQ(CentreFrame({1920, 0, 640, 480}, {800, 600}, {}), (DeviceRect{1920, 0, 800, 600}));
+    // And back to host corners.
+    EXPECT_EQ(ToHost(DeviceRect{1920, 0, 1920, 1080}, 1080), (Rect{1920, 0, 3839, 1079}));
+    EXPECT_EQ(ToHost(ToDevice(Rect{3, 4, 10, 20}, 600), 600), (Rect{3, 4, 10, 20}));
+}

@@ -1,5 +1,5 @@
-// The confirmation box as a person meets it: a modal dialog centred on the screen with its
-// message and an OK button, closed by a click on OK, Enter or Escape; input to the program's
+// The confirmation box as a person meets it: a modal dialog centred on its owner's monitor with
+// its message and an OK button, closed by a click on OK, Enter or Escape; input to the program's
 // other windows is held off while it is open, and the focus goes back where it was.
 #include <host/application.h>
 #include <host/drawing.h>
@@ -169,8 +169,14 @@ TEST(ConfirmBox, OkClickEnterAndEscapeEachCloseTheBoxAndGiveTheFocusBack) {
             EXPECT_TRUE(seen.modal);
             EXPECT_TRUE(seen.dialogType);
             EXPECT_EQ(seen.transientFor, owner);
-            EXPECT_NEAR(seen.geometry.x + seen.geometry.width / 2, p.x.screenWidth() / 2, 1);
-            EXPECT_NEAR(seen.geometry.y + seen.geometry.height / 2, p.x.screenHeight() / 2, 1);
+            // Centred on the monitor of its owner (the whole screen on one monitor).
+            const int height = p.x.screenHeight();
+            const testx::Geometry o = p.x.geometry(owner);
+            const host::Rect m =
+                host::MonitorAt({o.x + o.width / 2, height - 1 - (o.y + o.height / 2)});
+            EXPECT_NEAR(seen.geometry.x + seen.geometry.width / 2, m.x1 + m.width() / 2, 1);
+            EXPECT_NEAR(seen.geometry.y + seen.geometry.height / 2,
+                        height - 1 - m.y2 + m.height() / 2, 1);
             EXPECT_NEAR(seen.textWidth, measured, 4)
                 << "the message drawn is \"Execute Something\"";
             EXPECT_FALSE(p.x.findMapped("Confirm").has_value());

@@ -3,9 +3,13 @@
 #include "menutip/tip_x.h"
 #include "threads/proc_counts.h"
 
+#include <host/error.h>
+
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -171,9 +175,10 @@ TEST_F(TipShown, AShowAfterTheTipWentByItselfShowsTheNewTip) {
     EXPECT_TRUE(Inspect().lShow);
 }
 
+// At the right edge of the first monitor (of the screen, on one monitor): the tip stays on it.
 TEST_F(TipShown, NearTheRightAndBottomEdgesTheTipIsPlacedAsComputed) {
-    const int w = x.screenWidth();
     const int h = x.screenHeight();
+    const int w = host::MonitorAt({0, h - 1}).x2 + 1;
     x.movePointer(w - 5, h - 10); // host y = 9: 40 below is -31, raised to -23
     const auto expected = tiptest::expectedTip(x, "Near the corner", w - 5, h - 10);
     ShowMenuTip_("Near the corner");
@@ -257,3 +262,38 @@ TEST_F(TipWorker, AfterDestroyTheNextShowMakesANewWorkerOfTheSameClass) {
 }
 
 } // namespace
+
+// An error in a tip's run reaches the program's error system as one on the start thread does,
+// and only once the tip's window is off the server. The error system here looks at the server
+// itself: exit code 1 when no tip window is left, 3 when one still is.
+namespace {
+void failOnceShown(Stage stage) {
+    if (stage == Stage::TipPainted) {
+        throw host::Error("tip test", "failed after painting");
+    }
+}
+} // namespace
+
+TEST(TipRunError, ReachesTheErrorSystemWithTheTipWindowGone) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            host::Start({.errorSys =
+                             [](const std::exception& e) {
+                                 std::fprintf(stderr, "error system: %s\n", e.what());
+                                 const testx::XServer x;
+                                 std::_Exit(tiptest::tipWindows(x).empty() ? 1 : 3);
+                             },
+                         .appSys = {},
+                         .appExit = {},
+                         .dbeSys = {},
+                         .main =
+                             [] {
+                                 menutip_inspect::SetProbe(failOnceShown);
+                                 ShowMenuTip_("Reserve");
+                                 std::this_thread::sleep_for(5s); // the error ends the process
+                             }});
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(1), "error system: tip test.*failed after painting");
+}

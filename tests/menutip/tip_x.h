@@ -24,11 +24,25 @@
 
 namespace tiptest {
 
-// The override-redirect windows mapped on the root: only tips make those in these tests.
+// The override-redirect windows of type tooltip (EWMH) mapped on the root: only tips make those
+// in these tests (a window manager's own override-redirect windows are not tooltips).
 inline std::vector<Window> tipWindows(const testx::XServer& x) {
+    Display* dpy = x.display();
+    const Atom type = XInternAtom(dpy, "_NET_WM_WINDOW_TYPE", False);
+    const Atom tooltip = XInternAtom(dpy, "_NET_WM_WINDOW_TYPE_TOOLTIP", False);
     std::vector<Window> tips;
     for (Window w : x.mappedTopLevels()) {
-        if (x.overrideRedirect(w)) {
+        Atom actual = 0;
+        int format = 0;
+        unsigned long n = 0, after = 0;
+        unsigned char* data = nullptr;
+        const bool isTooltip = XGetWindowProperty(dpy, w, type, 0, 1, False, AnyPropertyType,
+                                                  &actual, &format, &n, &after, &data) == Success &&
+                               data && n == 1 && *reinterpret_cast<Atom*>(data) == tooltip;
+        if (data) {
+            XFree(data);
+        }
+        if (x.overrideRedirect(w) && isTooltip) {
             tips.push_back(w);
         }
     }
@@ -58,8 +72,10 @@ inline testx::Geometry expectedTip(const testx::XServer& x, const std::string& t
     auto ps = host::XbpPresSpace::New()->create();
     ps->setFont(host::AppDesktop()->lockPS()->setFont());
     const int h = x.screenHeight();
+    // The right edge is the one of the monitor under the pointer.
+    const host::Point at{px, h - 1 - py};
     const TipPlacement p =
-        PlaceTip({px, h - 1 - py}, host::GraQueryTextBox(ps, text), x.screenWidth());
+        PlaceTip(at, host::GraQueryTextBox(ps, text), host::MonitorAt(at).x2 + 1);
     return {p.start.x, h - (p.start.y + p.size.height), p.size.width, p.size.height};
 }
 

@@ -30,14 +30,17 @@ TEST(Dialog, CentredManagedWindowWithTitleAndSize) {
         auto w = x.findMapped("Centred dialog");
         ASSERT_TRUE(w);
         const testx::Geometry g = x.geometry(*w);
-        // No window manager runs here, so the placement is exact.
+        // No window manager runs here, so the placement is exact: centred on the monitor
+        // under the pointer (the whole screen on a single-monitor server).
+        const Rect m = MonitorAt(GetPointerPos());
+        const int left = m.x1 + (m.width() - 800) / 2;
+        const int top = (x.screenHeight() - 1 - m.y2) + (m.height() - 600) / 2;
         EXPECT_EQ(g.width, 800);
         EXPECT_EQ(g.height, 600);
-        EXPECT_EQ(g.x, (x.screenWidth() - 800) / 2);
-        EXPECT_EQ(g.y, (x.screenHeight() - 600) / 2);
+        EXPECT_EQ(g.x, left);
+        EXPECT_EQ(g.y, top);
         EXPECT_FALSE(x.overrideRedirect(*w));
-        EXPECT_EQ(dlg->currentPos(),
-                  (Point{(x.screenWidth() - 800) / 2, (x.screenHeight() - 600) / 2}));
+        EXPECT_EQ(dlg->currentPos(), (Point{left, x.screenHeight() - top - 600}));
         dlg->destroy();
         EXPECT_FALSE(x.findMapped("Centred dialog"));
     });
@@ -129,5 +132,26 @@ TEST(Dialog, MisuseRaisesTheRuntimeError) {
         dlg->destroy();
         EXPECT_THROW(dlg->lockPS(), Error);
         EXPECT_THROW(CenterControl(nullptr), Error);
+    });
+}
+
+// Every point of the desktop lies on the monitor MonitorAt gives for it, and that monitor lies
+// within the desktop (on two monitors: each half answers with its own, never the other).
+TEST(Desktop, EveryPointLiesOnTheMonitorGivenForIt) {
+    testx::XServer x;
+    RunAsMain([&] {
+        const Size desk = AppDesktop()->currentSize();
+        const Rect whole{0, 0, desk.width - 1, desk.height - 1};
+        for (int px = 0; px < desk.width; px += desk.width / 16) {
+            for (int py : {0, desk.height / 2, desk.height - 1}) {
+                const Rect m = MonitorAt({px, py});
+                EXPECT_TRUE(m.contains({px, py}))
+                    << px << "," << py << ": " << m.x1 << ".." << m.x2;
+                EXPECT_TRUE(whole.contains({m.x1, m.y1}) && whole.contains({m.x2, m.y2}))
+                    << m.x1 << "," << m.y1 << " " << m.x2 << "," << m.y2;
+            }
+        }
+        const Rect last = MonitorAt({desk.width - 1, 0});
+        EXPECT_EQ(last.x2, desk.width - 1) << "the rightmost monitor ends at the desktop's edge";
     });
 }

@@ -124,8 +124,14 @@ std::shared_ptr<XbpDesktop> AppDesktop();
 std::shared_ptr<XbpWindow> SetAppWindow(std::shared_ptr<XbpWindow> window);
 std::shared_ptr<XbpWindow> SetAppFocus(std::shared_ptr<XbpWindow> window);
 
-// Moves the window to the centre of its parent (the desktop for a top-level window).
+// Moves the window to the centre of its parent. A top-level window is centred on the monitor
+// that holds the pointer (else the primary), by its frame where a window manager gives one;
+// one larger than the monitor keeps its top left corner on it.
 void CenterControl(const std::shared_ptr<XbpWindow>& window);
+
+// The monitor that holds `point` (host coordinates, as is the rectangle it returns); the
+// primary monitor when none does; the whole desktop when the display tells of no monitors.
+Rect MonitorAt(Point point);
 
 // The pointer's position on the desktop, in host coordinates.
 Point GetPointerPos();

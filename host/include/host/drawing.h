@@ -75,7 +75,8 @@ class XbpBitmap : public std::enable_shared_from_this<XbpBitmap> {
 
     // Writes the bitmap as a Windows BMP file (24-bit, bottom-up). The file is written to a
     // temporary name in the same folder and renamed, so it is either whole or absent.
-    // Returns false when the file could not be written.
+    // Returns false when the file could not be written, after one warning line on stderr
+    // that names the file and the reason ("<program>: warning: <file>: <reason>").
     bool saveFile(const std::string& path) const;
 
     detail::BitmapImpl& impl() { return *impl_; }

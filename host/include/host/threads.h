@@ -8,6 +8,8 @@
 
 #include <concepts>
 #include <cstddef>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +45,13 @@ template <std::integral I>
 requires(!std::same_as<I, bool>) ThreadArg MakeThreadArg(I value) {
     return ThreadArg(static_cast<long long>(value));
 }
+
+// Where an error that ends a thread object's run goes: a process-wide handler, which host::Start
+// sets to the program's error system (it ends the process), so that an error on any thread is
+// handled as one on the start thread. With none set the run's error is printed on stderr and
+// the thread serves its next run. Returns the previous handler.
+using ThreadErrorHandler = std::function<void(const std::exception&)>;
+ThreadErrorHandler SetThreadErrorHandler(ThreadErrorHandler handler);
 
 // Argument `index` (from 0) as a text: NIL when it is missing or NIL; raises host::Error when
 // it holds something other than a text.

@@ -134,8 +134,10 @@ void ZebMenuTip_::hide() {
     if (!lShow) {
         return;
     }
-    // 2. The painting loop sees this before its next pass.
+    // 2. The painting loop sees this before its next pass; the stop request ends its pause or
+    // its wait for the pointer at once, so the caller never waits out a tenth of a second.
     lShow = false;
+    requestStop();
     // 3. Wait until the run has ended (its window is gone by then).
     if (active()) {
         synchronize(0);

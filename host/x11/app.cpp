@@ -6,6 +6,7 @@
 
 #include <host/application.h>
 #include <host/error.h>
+#include <host/threads.h>
 #include <host/windows.h>
 
 #include <fcntl.h>
@@ -459,7 +460,7 @@ Point GetPointerPos() {
 
 void Sleep(int hundredths) {
     if (hundredths > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(hundredths) * 10);
+        PauseUntilStop(std::chrono::milliseconds(hundredths) * 10); // a stop request ends it
     }
 }
 

@@ -130,7 +130,8 @@ void CenterControl(const std::shared_ptr<XbpWindow>& window);
 // The pointer's position on the desktop, in host coordinates.
 Point GetPointerPos();
 
-// Pauses the calling thread for n hundredths of a second.
+// Pauses the calling thread for n hundredths of a second. On a host thread whose run has been
+// asked to stop (Thread::requestStop) it returns at once.
 void Sleep(int hundredths);
 
 // Deletes a file. Returns 0 on success and -1 when the file could not be deleted (a missing

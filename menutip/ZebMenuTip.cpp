@@ -17,7 +17,7 @@ std::shared_ptr<ZebMenuTip_> oMenuTip;
 // While a tip shows, the worker sleeps until the pointer moves (or hide stops it). A warp moves
 // the pointer without motion events; the wait gives up after this many hundredths of a second
 // and the pointer is read anyway.
-constexpr int kPointerWait = 25;
+constexpr int kPointerWait = 50;
 
 std::atomic<menutip_inspect::Probe> probe{nullptr};
 

@@ -46,6 +46,8 @@ std::chrono::milliseconds hundredths(int n) {
 }
 
 std::atomic<PauseWait> pauseWait{nullptr};
+std::atomic<WarmUp> warmUp{nullptr};
+thread_local bool warmedUp = false;
 } // namespace
 
 Text TextArg(const ThreadArgs& args, std::size_t index) {
@@ -301,6 +303,17 @@ void Thread::requestStop() {
 
 bool PauseUntilStop(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    if (currentThread && !warmedUp) {
+        warmedUp = true;
+        if (const WarmUp work = warmUp.load(std::memory_order_acquire)) {
+            try {
+                work();
+            } catch (const std::exception&) {
+                // Only a head start: the operation that needs it meets the same error again,
+                // where it reaches the program's error system.
+            }
+        }
+    }
     if (const PauseWait wait = pauseWait.load(std::memory_order_acquire)) {
         return wait(deadline);
     }
@@ -335,6 +348,10 @@ StopWake::~StopWake() {
         std::lock_guard lk(thread_->state_->m);
         thread_->state_->wake = nullptr;
     }
+}
+
+void SetThreadWarmUp(WarmUp work) {
+    warmUp.store(work, std::memory_order_release);
 }
 
 void SetPauseWait(PauseWait wait) {

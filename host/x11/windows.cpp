@@ -70,10 +70,15 @@ void setManagedProperties(Connection& c, ::Window w, const std::string& title, b
 void x11::MapAndWait(Connection& c, ::Window w, bool overrideRedirect) {
     Display* dpy = c.dpy();
     XMapRaised(dpy, w);
-    XSync(dpy, False);
+    if (overrideRedirect) {
+        // Mapped as soon as the server reads the request: whatever is sent after it (the
+        // painting) comes later, so there is nothing to wait for.
+        XFlush(dpy);
+        return;
+    }
+    // A round trip of its own: the map request is served before the answer.
     XWindowAttributes attrs{};
-    if (overrideRedirect ||
-        (XGetWindowAttributes(dpy, w, &attrs) && attrs.map_state == IsViewable)) {
+    if (XGetWindowAttributes(dpy, w, &attrs) && attrs.map_state == IsViewable) {
         return;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);

@@ -170,4 +170,11 @@ class StopWake {
 using PauseWait = bool (*)(std::chrono::steady_clock::time_point deadline);
 void SetPauseWait(PauseWait wait);
 
+// Work done once on each host thread's OS thread, in its first pause (a pause is idle time),
+// so that it is done before the thread needs it: the window-system driver opens the thread's
+// display connection and loads its fonts there. The pause still ends when it would have; a
+// stop request that comes meanwhile ends it once the work is done. nullptr: none.
+using WarmUp = void (*)();
+void SetThreadWarmUp(WarmUp warmUp);
+
 } // namespace host

@@ -71,9 +71,9 @@ void x11::MapAndWait(Connection& c, ::Window w, bool overrideRedirect) {
     Display* dpy = c.dpy();
     XMapRaised(dpy, w);
     if (overrideRedirect) {
-        // Mapped as soon as the server reads the request: whatever is sent after it (the
-        // painting) comes later, so there is nothing to wait for.
-        XFlush(dpy);
+        // Mapped once the server has read the request; the round trip makes that true for
+        // every other client too when this returns.
+        XSync(dpy, False);
         return;
     }
     // A round trip of its own: the map request is served before the answer.

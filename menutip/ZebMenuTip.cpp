@@ -7,19 +7,17 @@
 #include <host/application.h>
 #include <host/windows.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 namespace {
 
 // The tip worker, or NIL. Set by the worker's own init, cleared by destroy.
 std::shared_ptr<ZebMenuTip_> oMenuTip;
 
-// Between two reads of the pointer while a tip shows. Each read is a round trip to the X
-// server; without a pause the loop would keep a core (and much of the server) busy. 10 ms keeps
-// a showing tip under 1% of a core and still lets `hide` return within about 10 ms.
-constexpr std::chrono::milliseconds kPollPause{10};
+// While a tip shows, the worker sleeps until the pointer moves (or hide stops it). A warp moves
+// the pointer without motion events; the wait gives up after this many hundredths of a second
+// and the pointer is read anyway.
+constexpr int kPointerWait = 50;
 
 std::atomic<menutip_inspect::Probe> probe{nullptr};
 
@@ -134,8 +132,10 @@ void ZebMenuTip_::hide() {
     if (!lShow) {
         return;
     }
-    // 2. The painting loop sees this before its next pass.
+    // 2. The painting loop sees this before its next pass; the stop request ends its pause or
+    // its wait for the pointer at once, so the caller never waits out a tenth of a second.
     lShow = false;
+    requestStop();
     // 3. Wait until the run has ended (its window is gone by then).
     if (active()) {
         synchronize(0);
@@ -162,6 +162,7 @@ void ZebMenuTip_::execute(const host::ThreadArgs& args) {
     host::Size aTipSize;
     int nCount = 0;
     const auto oDesk = host::AppDesktop();
+    host::Point aMousePos;
     std::shared_ptr<host::XbpDialog> oDlg;
     TipPlacement place; // the stay square and the tip's corner, set in pass 6
     try {
@@ -173,7 +174,7 @@ void ZebMenuTip_::execute(const host::ThreadArgs& args) {
             } else if (nCount == 6) {
                 notifyProbe(menutip_inspect::Stage::PausesDone);
                 // 1.-2. The pointer's position: the stay square and the tip start from it.
-                const host::Point aMousePos = host::GetPointerPos();
+                aMousePos = host::GetPointerPos();
                 // 3. The right edge of the monitor under the pointer.
                 const int nDesktopWidth = host::MonitorAt(aMousePos).x2 + 1;
                 // 5. The text's box in the tip's font.
@@ -205,10 +206,10 @@ void ZebMenuTip_::execute(const host::ThreadArgs& args) {
                 oDlg->drawingArea()->unlockPS();
                 notifyProbe(menutip_inspect::Stage::TipPainted);
             } else {
-                // Poll: a short pause first, then the pointer. Leaving the square ends the
-                // loop at once.
-                std::this_thread::sleep_for(kPollPause);
-                const host::Point aMousePos = host::GetPointerPos();
+                // Poll: wait until the pointer has moved from where it was last read (or hide
+                // stops the run), then read it. Leaving the square ends the loop at once.
+                host::WaitPointerMove(aMousePos, kPointerWait);
+                aMousePos = host::GetPointerPos();
                 if (LeftStaySquare(place.stay, aMousePos)) {
                     break;
                 }

@@ -1,5 +1,6 @@
-// Menu tip figures on a live X server: from the end of the fifth pause to the tip painted,
-// HideMenuTip_ with a tip showing, and CPU used while one tip shows.
+// Menu tip figures on a live X server: the first tip of the process and later ones, from the end
+// of the fifth pause to painted; HideMenuTip_ during a pause and with a tip showing; the tip
+// gone after the pointer moves 9 pixels; CPU used while one tip shows and the pointer rests.
 // Usage: menutip_tip_bench [samples] [xvfb-pid]   (the Xvfb pid is found in /proc if omitted)
 #include <host/application.h>
 #include <menutip/ZebMenuTip.h>
@@ -23,8 +24,13 @@
 #include <string>
 #include <vector>
 
+// clang-format off
+#include <cairo-xlib.h>
+#include <pango/pangocairo.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+// clang-format on
 
 namespace {
 
@@ -48,6 +54,12 @@ void onStage(Stage stage) {
         stages.painted = now;
     }
     stages.cv.notify_all();
+}
+
+Display* observer = nullptr;
+XErrorHandler runtimeHandler = nullptr;
+int observerErrors(Display* d, XErrorEvent* e) {
+    return d == observer || !runtimeHandler ? 0 : runtimeHandler(d, e);
 }
 
 struct DisplayCloser {
@@ -162,6 +174,42 @@ std::string findXvfb() {
     return {};
 }
 
+// The floor under the tip's figure, on the same machine at the same time: an override-redirect
+// window with the same text drawn with pango, on a warm connection, mapped, painted, synced.
+double bareWindowMs(Display* dpy, const std::string& text) {
+    const auto t0 = Clock::now();
+    XSetWindowAttributes attrs{};
+    attrs.override_redirect = True;
+    attrs.background_pixel = 0xffffb4;
+    const Window w =
+        XCreateWindow(dpy, DefaultRootWindow(dpy), 50, 50, 200, 22, 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWOverrideRedirect | CWBackPixel, &attrs);
+    XMapRaised(dpy, w);
+    cairo_surface_t* surface =
+        cairo_xlib_surface_create(dpy, w, DefaultVisual(dpy, DefaultScreen(dpy)), 200, 22);
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 1, 0, 0);
+    cairo_rectangle(cr, 1.5, 1.5, 197, 19);
+    cairo_stroke(cr);
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    PangoFontDescription* font = pango_font_description_from_string("Sans 10");
+    pango_layout_set_font_description(layout, font);
+    pango_layout_set_text(layout, text.c_str(), -1);
+    cairo_set_source_rgb(cr, 40 / 255.0, 25 / 255.0, 115 / 255.0);
+    cairo_move_to(cr, 3, 2);
+    pango_cairo_show_layout(cr, layout);
+    cairo_surface_flush(surface);
+    XSync(dpy, False);
+    const double took = ms(Clock::now() - t0);
+    pango_font_description_free(font);
+    g_object_unref(layout);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    XDestroyWindow(dpy, w);
+    XSync(dpy, False);
+    return took;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -173,6 +221,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     menutip_inspect::SetProbe(onStage);
+    // The observer looks at windows that the worker may destroy meanwhile: its BadWindow
+    // errors are expected. The runtime's handler (installed with its first connection) still
+    // gets every other error.
+    host::GetPointerPos();
+    runtimeHandler = XSetErrorHandler(observerErrors);
+    observer = dpy.get();
 
     std::vector<double> workerView;   // end of 5th pause -> unlockPS's XSync returned
     std::vector<double> observerView; // end of 5th pause -> an observer sees the red frame
@@ -211,7 +265,8 @@ int main(int argc, char** argv) {
         hideLeftWindow += anyTipMapped(dpy.get()) ? 1 : 0;
     }
 
-    std::printf("samples: %d\n", samples);
+    std::printf("samples: %d; the worker learns of pointer motion by %s\n", samples,
+                host::PointerWaitMethod().c_str());
     std::printf("first tip of the process: end of 5th pause -> painted: worker %.3f ms, "
                 "observer %.3f ms\n",
                 workerView.front(), observerView.front());
@@ -219,9 +274,18 @@ int main(int argc, char** argv) {
         return std::vector<double>(v.begin() + 1, v.end());
     };
     std::printf("later tips, end of 5th pause -> painted (worker, XSync returned): "
-                "median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                "median %.3f ms, p99 %.3f ms, min %.3f ms, max %.3f ms\n",
                 percentile(rest(workerView), 0.5), percentile(rest(workerView), 0.99),
-                percentile(rest(workerView), 1.0));
+                percentile(rest(workerView), 0.0), percentile(rest(workerView), 1.0));
+    std::vector<double> bare;
+    for (int i = 0; i < samples + 1; ++i) {
+        usleep(100000); // as the tip's last pause: the figure includes waking up
+        bare.push_back(bareWindowMs(dpy.get(), "Benchmark tip number " + std::to_string(i)));
+    }
+    std::printf("for comparison, a bare override-redirect window with the same text (warm "
+                "connection, after 0.1 s of sleep): "
+                "median %.3f ms, min %.3f ms\n",
+                percentile(rest(bare), 0.5), percentile(rest(bare), 0.0));
     std::printf("later tips, end of 5th pause -> red frame seen by an observer: "
                 "median %.3f ms, p99 %.3f ms, max %.3f ms\n",
                 percentile(rest(observerView), 0.5), percentile(rest(observerView), 0.99),
@@ -229,6 +293,44 @@ int main(int argc, char** argv) {
     std::printf("HideMenuTip_ with a tip showing: median %.3f ms, p99 %.3f ms; "
                 "window still mapped after return: %d of %d\n",
                 percentile(hideTimes, 0.5), percentile(hideTimes, 0.99), hideLeftWindow, samples);
+
+    // HideMenuTip_ while the worker is in one of its pauses (it used to wait out the pause).
+    std::vector<double> hidePause;
+    for (int i = 0; i < samples; ++i) {
+        ShowMenuTip_("Hidden during a pause");
+        usleep(static_cast<useconds_t>(30000 + 7000 * (i % 10)));
+        const auto h0 = Clock::now();
+        HideMenuTip_();
+        hidePause.push_back(ms(Clock::now() - h0));
+    }
+    std::printf("HideMenuTip_ during the pauses: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                percentile(hidePause, 0.5), percentile(hidePause, 0.99),
+                percentile(hidePause, 1.0));
+
+    // The pointer moves 9 pixels (XTest, as a mouse would): from the server having the move
+    // to an observer seeing no tip mapped.
+    std::vector<double> gone;
+    for (int i = 0; i < samples; ++i) {
+        const int px = 400 + 11 * i, py = 500;
+        XTestFakeMotionEvent(dpy.get(), DefaultScreen(dpy.get()), px, py, CurrentTime);
+        XSync(dpy.get(), False);
+        ShowMenuTip_("Moved away from");
+        while (!anyTipMapped(dpy.get())) {
+            usleep(1000);
+        }
+        usleep(20000); // the worker is waiting for the pointer now
+        XTestFakeMotionEvent(dpy.get(), DefaultScreen(dpy.get()), px + 9, py, CurrentTime);
+        XSync(dpy.get(), False);
+        const auto m0 = Clock::now();
+        const auto limit = m0 + std::chrono::seconds(2);
+        while (anyTipMapped(dpy.get()) && Clock::now() < limit) {
+        }
+        gone.push_back(ms(Clock::now() - m0));
+        HideMenuTip_();
+    }
+    std::printf("pointer moved 9 px -> tip gone (observer): median %.3f ms, p99 %.3f ms, "
+                "max %.3f ms\n",
+                percentile(gone, 0.5), percentile(gone, 0.99), percentile(gone, 1.0));
 
     // For comparison: the same 5 s with no tip showing (the worker thread idle).
     {
@@ -247,7 +349,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    // CPU while one tip shows for 5 s (the pointer stays put).
+    // CPU while one tip shows for 10 s (the pointer stays put).
     ShowMenuTip_("CPU measurement tip");
     while (!anyTipMapped(dpy.get())) {
         usleep(2000);
@@ -255,7 +357,7 @@ int main(int argc, char** argv) {
     const double self0 = selfCpuSeconds();
     const auto x0 = xvfb.empty() ? std::nullopt : cpuSeconds(xvfb);
     const auto w0 = Clock::now();
-    sleep(5);
+    sleep(10);
     const double wall = std::chrono::duration<double>(Clock::now() - w0).count();
     const double self1 = selfCpuSeconds();
     const auto x1 = xvfb.empty() ? std::nullopt : cpuSeconds(xvfb);

@@ -3,6 +3,7 @@
 #include <host/error.h>
 #include <host/threads.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -32,6 +33,8 @@ struct Thread::State {
     unsigned long long quitGeneration = 0;
     std::optional<int> interval;
     long long runs = 0;
+    bool stopRequested = false;                  // requestStop during the run in progress
+    const std::function<void()>* wake = nullptr; // the StopWake of a wait in progress
 };
 
 namespace {
@@ -44,6 +47,9 @@ std::chrono::milliseconds hundredths(int n) {
 
 std::mutex errorHandlerMutex;
 ThreadErrorHandler errorHandler;
+std::atomic<PauseWait> pauseWait{nullptr};
+std::atomic<WarmUp> warmUp{nullptr};
+thread_local bool warmedUp = false;
 } // namespace
 
 ThreadErrorHandler SetThreadErrorHandler(ThreadErrorHandler handler) {
@@ -163,6 +169,7 @@ bool Thread::startRun(Routine routine) {
             st.os = std::thread(&Thread::serve, state_, generation);
         }
         st.running = true;
+        st.stopRequested = false;
         st.pending = State::Run{std::move(self), std::move(routine)};
         ++st.runs;
     }
@@ -293,6 +300,81 @@ void Thread::quit() {
         t->state_->quitGeneration = t->state_->generation;
     }
     t->state_->cv.notify_all();
+}
+
+void Thread::requestStop() {
+    Thread* t = target();
+    if (!t) {
+        return;
+    }
+    State& st = *t->state_;
+    std::lock_guard lk(st.m);
+    if (!st.running) {
+        return;
+    }
+    st.stopRequested = true;
+    // Under the lock, so that the StopWake cannot go (and take what it wakes with it) meanwhile.
+    if (st.wake) {
+        (*st.wake)();
+    }
+    st.cv.notify_all();
+}
+
+bool PauseUntilStop(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    if (currentThread && !warmedUp) {
+        warmedUp = true;
+        if (const WarmUp work = warmUp.load(std::memory_order_acquire)) {
+            try {
+                work();
+            } catch (const std::exception&) {
+                // Only a head start: the operation that needs it meets the same error again,
+                // where it reaches the program's error system.
+            }
+        }
+    }
+    if (const PauseWait wait = pauseWait.load(std::memory_order_acquire)) {
+        return wait(deadline);
+    }
+    Thread* t = currentThread;
+    if (!t) {
+        std::this_thread::sleep_until(deadline);
+        return false;
+    }
+    Thread::State& st = *t->state_;
+    std::unique_lock lk(st.m);
+    return st.cv.wait_until(lk, deadline, [&] { return st.stopRequested; });
+}
+
+bool StopRequested() {
+    Thread* t = currentThread;
+    if (!t) {
+        return false;
+    }
+    std::lock_guard lk(t->state_->m);
+    return t->state_->stopRequested;
+}
+
+StopWake::StopWake(std::function<void()> wake) : thread_(currentThread), wake_(std::move(wake)) {
+    if (thread_) {
+        std::lock_guard lk(thread_->state_->m);
+        thread_->state_->wake = &wake_;
+    }
+}
+
+StopWake::~StopWake() {
+    if (thread_) {
+        std::lock_guard lk(thread_->state_->m);
+        thread_->state_->wake = nullptr;
+    }
+}
+
+void SetThreadWarmUp(WarmUp work) {
+    warmUp.store(work, std::memory_order_release);
+}
+
+void SetPauseWait(PauseWait wait) {
+    pauseWait.store(wait, std::memory_order_release);
 }
 
 long long Thread::runCount() const {

@@ -497,7 +497,7 @@ Point GetPointerPos() {
 
 void Sleep(int hundredths) {
     if (hundredths > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(hundredths) * 10);
+        PauseUntilStop(std::chrono::milliseconds(hundredths) * 10); // a stop request ends it
     }
 }
 

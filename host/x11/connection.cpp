@@ -1,7 +1,10 @@
 // Per-thread X connections, the error handlers, and the window-to-object table.
 #include "connection.h"
 
+#include "impl.h"
+
 #include <host/error.h>
+#include <host/threads.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +44,8 @@ void installHandlersOnce() {
         XInitThreads();
         XSetErrorHandler(handleXError);
         XSetIOErrorHandler(handleIOError);
+        // Host threads that will show windows open their connections in their first pause.
+        SetThreadWarmUp(WarmThread);
     });
 }
 

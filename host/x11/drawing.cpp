@@ -4,6 +4,7 @@
 #include "coords.h"
 #include "impl.h"
 
+#include <host/application.h>
 #include <host/error.h>
 
 #include <sys/ipc.h>
@@ -153,8 +154,18 @@ void PresSpaceImpl::flush() {
 namespace x11 {
 
 LayoutPtr MakeLayout(cairo_t* cr, const Font& font, const std::string& text) {
-    LayoutPtr layout(pango_cairo_create_layout(cr));
-    FontDescPtr desc(pango_font_description_from_string(font.description.c_str()));
+    // One Pango context and the last font description per thread (Pango's objects stay on
+    // the thread that made them): a fresh context per layout cost more than the layout.
+    thread_local const ContextPtr context(
+        pango_font_map_create_context(pango_cairo_font_map_get_default()));
+    thread_local std::string lastFont;
+    thread_local FontDescPtr desc;
+    if (!desc || lastFont != font.description) {
+        desc.reset(pango_font_description_from_string(font.description.c_str()));
+        lastFont = font.description;
+    }
+    pango_cairo_update_context(cr, context.get());
+    LayoutPtr layout(pango_layout_new(context.get()));
     pango_layout_set_font_description(layout.get(), desc.get());
     // Plain text, never markup: a tip may contain any characters.
     pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
@@ -206,6 +217,31 @@ void x11::WarmFonts() {
     x11::LayoutPtr layout = x11::MakeLayout(measuringContext(), DefaultFont(), "Mg");
     int w = 0, h = 0;
     pango_layout_get_pixel_size(layout.get(), &w, &h);
+}
+
+void x11::WarmThread() {
+    const std::shared_ptr<Connection> conn = Connection::current();
+    PointerWaitMethod();
+    WarmFonts();
+    // The first cairo surface on a display sets up cairo's state for it; text drawn through it
+    // loads the glyphs into the server's cache for this connection.
+    Display* dpy = conn->dpy();
+    const Pixmap pixmap =
+        XCreatePixmap(dpy, conn->root(), 1, 1, static_cast<unsigned>(conn->depth()));
+    {
+        x11::SurfacePtr surface(cairo_xlib_surface_create(dpy, pixmap, conn->visual(), 1, 1));
+        x11::CairoPtr cr(cairo_create(surface.get()));
+        std::string ascii;
+        for (char c = ' '; c <= '~'; ++c) {
+            ascii += c;
+        }
+        x11::LayoutPtr layout = x11::MakeLayout(cr.get(), DefaultFont(), ascii);
+        pango_cairo_show_layout(cr.get(), layout.get());
+        cr.reset();
+        cairo_surface_finish(surface.get());
+    }
+    XFreePixmap(dpy, pixmap);
+    XSync(dpy, False);
 }
 
 // ---- XbpPresSpace ----------------------------------------------------------------------

@@ -26,6 +26,7 @@ struct GObjectDeleter {
     void operator()(void* object) const { g_object_unref(object); }
 };
 using LayoutPtr = std::unique_ptr<PangoLayout, GObjectDeleter>;
+using ContextPtr = std::unique_ptr<PangoContext, GObjectDeleter>;
 
 struct FontDescDeleter {
     void operator()(PangoFontDescription* d) const { pango_font_description_free(d); }

@@ -130,6 +130,9 @@ int MenuBarHeight(const Font& font);
 
 // Loads the font configuration and the default font (run once, on any thread).
 void WarmFonts();
+// Pays on the calling thread what its first window and text would: its connection, XInput 2,
+// its fonts, cairo's state for the display and the glyphs of printable ASCII on the server.
+void WarmThread();
 
 // Maps a top-level window and returns once the server shows it: at once without a window
 // manager (and always for override-redirect windows), else after its MapNotify (a second at

@@ -71,10 +71,15 @@ void setManagedProperties(Connection& c, ::Window w, const std::string& title, b
 void x11::MapAndWait(Connection& c, ::Window w, bool overrideRedirect) {
     Display* dpy = c.dpy();
     XMapRaised(dpy, w);
-    XSync(dpy, False);
+    if (overrideRedirect) {
+        // Mapped once the server has read the request; the round trip makes that true for
+        // every other client too when this returns.
+        XSync(dpy, False);
+        return;
+    }
+    // A round trip of its own: the map request is served before the answer.
     XWindowAttributes attrs{};
-    if (overrideRedirect ||
-        (XGetWindowAttributes(dpy, w, &attrs) && attrs.map_state == IsViewable)) {
+    if (XGetWindowAttributes(dpy, w, &attrs) && attrs.map_state == IsViewable) {
         return;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -426,17 +431,50 @@ void XbpDrawingArea::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_
 
 namespace x11 {
 
+namespace {
+// A bitmap of the area's size in shared memory goes to the window without a copy through the
+// socket: the server reads the pixels where they are. The sync keeps them unchanged until it
+// has (the program may draw into the bitmap right after).
+bool putShared(detail::WindowImpl& w, Size area) {
+    detail::BitmapImpl& b = w.bitmap->impl();
+    if (b.size() != area || w.conn->depth() != 24) {
+        return false;
+    }
+    XShmSegmentInfo* shm = b.pixels->shmFor(w.conn);
+    if (!shm) {
+        return false;
+    }
+    cairo_surface_flush(b.cairo());
+    Display* dpy = w.conn->dpy();
+    XImagePtr image(XShmCreateImage(dpy, w.conn->visual(), 24, ZPixmap, nullptr, shm,
+                                    static_cast<unsigned>(area.width),
+                                    static_cast<unsigned>(area.height)));
+    if (!image || image->bytes_per_line != b.pixels->stride() || image->bits_per_pixel != 32) {
+        return false;
+    }
+    image->data = reinterpret_cast<char*>(b.pixels->data());
+    XShmPutImage(dpy, w.xid, DefaultGC(dpy, w.conn->screen()), image.get(), 0, 0, 0, 0,
+                 static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), False);
+    XSync(dpy, False);
+    image->data = nullptr; // the pixels belong to the bitmap
+    return true;
+}
+} // namespace
+
 void PaintDrawingArea(detail::WindowImpl& w) {
     if (!w.created || !w.bitmap || !w.bitmap->impl().cairo()) {
         return;
     }
     const Size area = w.size.value_or(Size{});
+    if (putShared(w, area)) {
+        return;
+    }
     SurfacePtr surface(
         cairo_xlib_surface_create(w.conn->dpy(), w.xid, w.conn->visual(), area.width, area.height));
     CairoPtr cr(cairo_create(surface.get()));
     cairo_surface_t* image = w.bitmap->impl().cairo();
     const Size bs = w.bitmap->size();
-    if (w.options & bmp::Scaled) {
+    if ((w.options & bmp::Scaled) && bs != area) {
         // Scaled to fill the area, so a resized dialog still shows the whole picture.
         cairo_scale(cr.get(), double(area.width) / bs.width, double(area.height) / bs.height);
         cairo_set_source_surface(cr.get(), image, 0, 0);

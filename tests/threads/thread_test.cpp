@@ -254,4 +254,47 @@ TEST(Thread, MisuseIsReportedAsAnError) {
     EXPECT_TRUE(ran);
 }
 
+// A stop request ends a pause in progress and every later one of that run, and wakes a wait
+// registered with StopWake; the next run pauses in full again. Off a host thread nothing is
+// stopped. The bounds are generous: a pause not cut short would take ten seconds.
+TEST(Thread, StopRequestCutsThePausesOfThatRunShort) {
+    auto t = std::make_shared<host::Thread>();
+    std::promise<void> pausing;
+    std::atomic<int> woken{0};
+    std::atomic<bool> firstStopped{false}, laterStopped{false}, flagSeen{false};
+    ASSERT_TRUE(t->start(host::Callback<void()>("{|| pause}", [&] {
+        host::StopWake wake([&] { ++woken; });
+        pausing.set_value();
+        firstStopped = host::PauseUntilStop(10s);
+        laterStopped = host::PauseUntilStop(10s);
+        flagSeen = host::StopRequested();
+    })));
+    pausing.get_future().wait();
+    const auto t0 = std::chrono::steady_clock::now();
+    t->requestStop();
+    EXPECT_TRUE(t->synchronize(0));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s);
+    EXPECT_TRUE(firstStopped);
+    EXPECT_TRUE(laterStopped);
+    EXPECT_TRUE(flagSeen);
+    EXPECT_EQ(woken, 1);
+
+    // The request belonged to that run: the next one pauses until its time-out.
+    std::atomic<bool> stoppedAgain{true};
+    ASSERT_TRUE(t->start(host::Callback<void()>("{|| pause}", [&] {
+        stoppedAgain = host::PauseUntilStop(20ms) || host::StopRequested();
+    })));
+    EXPECT_TRUE(t->synchronize(0));
+    EXPECT_FALSE(stoppedAgain);
+    // With no run in progress a request is dropped, not kept for the next run.
+    t->requestStop();
+    ASSERT_TRUE(t->start(host::Callback<void()>("{|| pause}", [&] {
+        stoppedAgain = host::PauseUntilStop(20ms) || host::StopRequested();
+    })));
+    EXPECT_TRUE(t->synchronize(0));
+    EXPECT_FALSE(stoppedAgain);
+    EXPECT_FALSE(host::StopRequested());
+    EXPECT_FALSE(host::PauseUntilStop(1ms));
+}
+
 } // namespace

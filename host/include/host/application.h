@@ -136,7 +136,18 @@ Rect MonitorAt(Point point);
 // The pointer's position on the desktop, in host coordinates.
 Point GetPointerPos();
 
-// Pauses the calling thread for n hundredths of a second.
+// Waits until the pointer is somewhere other than `from` (host coordinates), the run in
+// progress on the calling host thread is asked to stop, or `timeout` hundredths of a second
+// pass; true when the pointer has moved. For a thread without an event loop: it learns of
+// motion from XInput 2 raw motion where the server offers it (also while another client holds
+// the pointer grab), else by reading the pointer every 10 ms. A warp sends no raw motion; it
+// is seen at the time-out.
+bool WaitPointerMove(Point from, int timeout);
+// How WaitPointerMove learns of motion on the calling thread's display, for messages.
+std::string PointerWaitMethod();
+
+// Pauses the calling thread for n hundredths of a second. On a host thread whose run has been
+// asked to stop (Thread::requestStop) it returns at once.
 void Sleep(int hundredths);
 
 // Deletes a file. Returns 0 on success and -1 when the file could not be deleted (a missing

@@ -6,6 +6,7 @@
 #include <host/classes.h>
 #include <host/values.h>
 
+#include <chrono>
 #include <concepts>
 #include <cstddef>
 #include <exception>
@@ -68,6 +69,9 @@ Text TextArg(const ThreadArgs& args, std::size_t index);
 // whose run is in progress on the calling OS thread (nothing happens when called from a thread
 // that is not running a host thread's run). So a routine may end its own thread through its
 // class, as a class method does when the class object is its receiver.
+bool PauseUntilStop(std::chrono::milliseconds timeout);
+bool StopRequested();
+
 class Thread : public Object {
   public:
     Thread();
@@ -106,6 +110,10 @@ class Thread : public Object {
     // The OS thread ends after its current run (a repeating run stops repeating) and serves no
     // more runs; a later `start` begins a fresh OS thread.
     void quit();
+    // Asks the run in progress to stop: its pauses (Sleep, PauseUntilStop, the runtime's waits
+    // for input) end at once and every later one returns at once; the run itself decides when
+    // to end. Cleared when the next run starts; with no run in progress nothing happens.
+    void requestStop();
 
     // Runs started so far; for diagnostics.
     long long runCount() const;
@@ -124,6 +132,10 @@ class Thread : public Object {
     explicit Thread(ClassSide);
 
   private:
+    friend bool PauseUntilStop(std::chrono::milliseconds timeout);
+    friend bool StopRequested();
+    friend class StopWake;
+
     bool startRun(Routine routine);
     static void serve(const std::shared_ptr<State>& shared, unsigned long long generation);
     Thread* target(); // this, or for a class-side part the thread running on this OS thread
@@ -131,5 +143,46 @@ class Thread : public Object {
     bool classSide_ = false;
     std::shared_ptr<State> state_;
 };
+
+// ---- Pauses that a stop request cuts short ---------------------------------------------
+
+// Waits on the calling OS thread until `timeout` has passed or the run in progress on it has
+// been asked to stop (Thread::requestStop); true when it ended for the stop. Off a host thread
+// it is a plain sleep. Every timed pause of the runtime (Sleep included) is this one wait.
+bool PauseUntilStop(std::chrono::milliseconds timeout);
+
+// True when the run in progress on the calling OS thread has been asked to stop.
+bool StopRequested();
+
+// While it lives, a stop request for the run in progress on the calling OS thread also calls
+// `wake`, on the requesting thread: a wait that blocks on something else (a socket, a handle)
+// registers how to end it. Check StopRequested() after making it: a request that came
+// earlier does not call `wake`. One at a time per thread; made and destroyed on that thread.
+class StopWake {
+  public:
+    explicit StopWake(std::function<void()> wake);
+    ~StopWake();
+    StopWake(const StopWake&) = delete;
+    StopWake& operator=(const StopWake&) = delete;
+
+  private:
+    Thread* thread_;
+    std::function<void()> wake_;
+};
+
+// The seam for window-system drivers: the wait behind PauseUntilStop. The default blocks on a
+// condition variable. A driver whose threads must keep dispatching the messages of the windows
+// they own while they pause installs its own (once, before threads start; nullptr restores the
+// default). It must return at `deadline` or as soon as StopRequested() turns true (a StopWake
+// tells it when), and return StopRequested().
+using PauseWait = bool (*)(std::chrono::steady_clock::time_point deadline);
+void SetPauseWait(PauseWait wait);
+
+// Work done once on each host thread's OS thread, in its first pause (a pause is idle time),
+// so that it is done before the thread needs it: the window-system driver opens the thread's
+// display connection and loads its fonts there. The pause still ends when it would have; a
+// stop request that comes meanwhile ends it once the work is done. nullptr: none.
+using WarmUp = void (*)();
+void SetThreadWarmUp(WarmUp warmUp);
 
 } // namespace host

@@ -9,63 +9,10 @@
 
 #include <X11/Xlib.h>
 
+using apptest::PrivateServer;
 using apptest::Program;
 
 namespace {
-
-// A private X server for a test that kills it.
-class PrivateServer {
-  public:
-    PrivateServer() {
-        int fds[2];
-        EXPECT_EQ(::pipe(fds), 0);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                     "-nolisten", "tcp", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        // The server writes its number and the newline separately; closing the pipe before
-        // the newline arrives makes the server die of EPIPE. Read through to the newline.
-        std::string number;
-        char c = 0;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n') {
-            number += c;
-        }
-        ::close(fds[0]);
-        if (!number.empty()) {
-            display_ = ":" + number;
-        }
-    }
-    ~PrivateServer() { kill(); }
-    // True once the server takes connections.
-    bool ready() const {
-        return testx::XServer::waitFor(
-            [&] {
-                Display* d = XOpenDisplay(display_.c_str());
-                if (d) {
-                    XCloseDisplay(d);
-                }
-                return d != nullptr;
-            },
-            std::chrono::milliseconds(3000));
-    }
-    void kill() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM); // the server shuts down and cleans its lock and socket
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-    const std::string& display() const { return display_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
 
 void expectOneClearLine(const std::string& err, const std::string& words) {
     EXPECT_NE(err.find(words), std::string::npos) << err;

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -39,8 +43,10 @@ struct Program {
         }
     }
 
-    // Starts the program and waits until its dialog is on screen and painted.
-    bool start(const std::map<std::string, std::string>& env = {}, const std::string& cwd = "") {
+    // Starts the program (on the test's server) and waits until its dialog is on screen and
+    // painted.
+    bool start(std::map<std::string, std::string> env = {}, const std::string& cwd = "") {
+        env.emplace("DISPLAY", x.name());
         child = std::make_unique<testx::Child>(std::vector<std::string>{MENUTEST_PATH},
                                                cwd.empty() ? folder.path() : cwd, env);
         const bool shown = testx::XServer::waitFor(
@@ -77,6 +83,55 @@ struct Program {
         x.tapKey(kEscape);
         return child->wait(std::chrono::milliseconds(3000));
     }
+};
+
+// A private Xvfb for a test that needs a server of its own (one it kills, or of another depth).
+class PrivateServer {
+  public:
+    explicit PrivateServer(const std::string& screen = "1024x768x24") {
+        int fds[2];
+        EXPECT_EQ(::pipe(fds), 0);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+                     "-nolisten", "tcp", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        // The server writes its number and the newline separately; closing the pipe before
+        // the newline arrives makes the server die of EPIPE. Read through to the newline.
+        std::string number;
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
+        ::close(fds[0]);
+        if (!number.empty()) {
+            display_ = ":" + number;
+        }
+    }
+    ~PrivateServer() { kill(); }
+    PrivateServer(const PrivateServer&) = delete;
+    PrivateServer& operator=(const PrivateServer&) = delete;
+    // True once the server takes connections.
+    bool ready() const {
+        return testx::XServer::waitFor([&] { return testx::XServer::answers(display_); },
+                                       std::chrono::milliseconds(3000));
+    }
+    void kill() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM); // the server shuts down and cleans its lock and socket
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    const std::string& display() const { return display_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string display_;
 };
 
 struct Bmp {

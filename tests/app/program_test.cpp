@@ -2,10 +2,12 @@
 // button, and the two desktop captures it leaves in its folder.
 #include "program.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 using apptest::Program;
@@ -157,4 +159,62 @@ TEST(Captures, EarlierFilesAndLinksAreReplacedNeverFollowed) {
     std::ifstream in(victim);
     std::string text((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(text, "keep me");
+}
+
+// A thin client's or VNC server's screen: 16 bits a pixel (5, 6 and 5 a channel). The dialog
+// shows, and the captures are 24-bit BMPs holding the colours the screen shows (each channel
+// widened as v * 255 / max), checked over a desktop that uses every pixel value.
+TEST(Depth16, TheDialogShowsAndTheCapturesHoldTheScreensColours) {
+    apptest::PrivateServer server("1024x768x16");
+    ASSERT_TRUE(server.ready());
+    testx::XServer x(server.display());
+    ASSERT_EQ(x.depth(), 16);
+    Display* dpy = x.display();
+    const int w = x.screenWidth(), h = x.screenHeight();
+    {
+        XImage* img = XCreateImage(dpy, DefaultVisual(dpy, DefaultScreen(dpy)), 16, ZPixmap, 0,
+                                   nullptr, static_cast<unsigned>(w), static_cast<unsigned>(h),
+                                   16, 0);
+        ASSERT_NE(img, nullptr);
+        img->data = static_cast<char*>(std::malloc(static_cast<std::size_t>(img->bytes_per_line) *
+                                                   static_cast<std::size_t>(h)));
+        for (int py = 0; py < h; ++py) {
+            for (int px = 0; px < w; ++px) {
+                XPutPixel(img, px, py, static_cast<unsigned long>(px * 64 + py) & 0xffff);
+            }
+        }
+        const Pixmap pattern =
+            XCreatePixmap(dpy, x.root(), static_cast<unsigned>(w), static_cast<unsigned>(h), 16);
+        XPutImage(dpy, pattern, DefaultGC(dpy, DefaultScreen(dpy)), img, 0, 0, 0, 0,
+                  static_cast<unsigned>(w), static_cast<unsigned>(h));
+        XDestroyImage(img); // frees the pixels too
+        XSetWindowBackgroundPixmap(dpy, x.root(), pattern);
+        XClearWindow(dpy, x.root());
+        XFreePixmap(dpy, pattern);
+        XSync(dpy, False);
+    }
+    Program p(x);
+    ASSERT_TRUE(p.start()) << "the dialog shows, painted, on a depth-16 screen";
+    ASSERT_TRUE(p.escape());
+    const auto first = readBmp(p.folder / "FirstDeskPS.bmp");
+    const auto last = readBmp(p.folder / "LastDeskPS.bmp");
+    ASSERT_TRUE(first.valid());
+    ASSERT_TRUE(last.valid());
+    ASSERT_EQ(first.width, w);
+    ASSERT_EQ(first.height, h);
+    int checked = 0, wrong = 0;
+    for (int py = 1; py < h; py += 37) {
+        for (int px = 3; px < w; px += 29) {
+            const testx::Pixel screen = x.pixel(px, py);
+            for (const apptest::Bmp* bmp : {&first, &last}) {
+                const testx::Pixel got = bmp->screenPixel(px, py);
+                ++checked;
+                if (!testx::near(got, screen.r, screen.g, screen.b, 0) && wrong++ < 5) {
+                    ADD_FAILURE() << (bmp == &first ? "first" : "last") << " at " << px << ","
+                                  << py << ": " << str(got) << ", screen " << str(screen);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0) << "of " << checked << " points";
 }

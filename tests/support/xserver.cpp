@@ -16,23 +16,32 @@
 
 namespace testx {
 
-XServer::XServer() {
-    const char* name = std::getenv("DISPLAY");
+XServer::XServer() : XServer(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") {}
+
+XServer::XServer(const std::string& name) : name_(name) {
     // A busy server may turn a connection away for a moment; a missing one never answers.
-    for (int attempt = 0; name && *name && !dpy_ && attempt < 20; ++attempt) {
-        dpy_ = XOpenDisplay(name);
+    for (int attempt = 0; !name.empty() && !dpy_ && attempt < 20; ++attempt) {
+        dpy_ = XOpenDisplay(name.c_str());
         if (!dpy_) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     }
     if (!dpy_) {
-        ADD_FAILURE() << "GUI test needs an X server; DISPLAY=" << (name ? name : "(unset)");
+        ADD_FAILURE() << "GUI test needs an X server; DISPLAY=" << (name.empty() ? "(unset)" : name);
         throw std::runtime_error("no X server");
     }
     int ev = 0, err = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(dpy_, &ev, &err, &major, &minor)) {
         ADD_FAILURE() << "the X server has no XTEST extension";
     }
+}
+
+bool XServer::answers(const std::string& name) {
+    Display* d = XOpenDisplay(name.c_str());
+    if (d) {
+        XCloseDisplay(d);
+    }
+    return d != nullptr;
 }
 
 XServer::~XServer() {

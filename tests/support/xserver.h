@@ -46,7 +46,11 @@ struct Pixel {
 class XServer {
   public:
     XServer();
+    explicit XServer(const std::string& name); // a server other than $DISPLAY's
     ~XServer();
+    // Whether the server `name` takes a connection now.
+    static bool answers(const std::string& name);
+    const std::string& name() const { return name_; }
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
 
@@ -105,6 +109,7 @@ class XServer {
 
   private:
     Display* dpy_ = nullptr;
+    std::string name_;
 };
 
 bool near(const Pixel& p, int r, int g, int b, int tolerance = 3);

@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <thread>
 
+#include <unistd.h>
+
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
@@ -44,6 +47,70 @@ TEST(StartAndLook, CentredDialogWithTheGradientUnderItsMenuBar) {
     EXPECT_TRUE(status->exited);
     EXPECT_EQ(status->code, 0);
     EXPECT_FALSE(x.findMapped(apptest::kTitle)) << "no window left behind";
+}
+
+// What task bars and window managers read from the dialog (ICCCM, EWMH): input and initial
+// state, the process and its machine, the client leader, the class and the icon.
+TEST(StartAndLook, TheDialogTellsTheDesktopWhoItIs) {
+    testx::XServer x;
+    Program p(x);
+    ASSERT_TRUE(p.start());
+    Display* dpy = x.display();
+    const Window w = *p.dialog;
+    const auto cardinals = [&](const char* name, Atom type) {
+        Atom actual = 0;
+        int format = 0;
+        unsigned long n = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::vector<long> out;
+        if (XGetWindowProperty(dpy, w, XInternAtom(dpy, name, False), 0, 1 << 20, False, type,
+                               &actual, &format, &n, &after, &data) == Success &&
+            data) {
+            out.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + n);
+            XFree(data);
+        }
+        return out;
+    };
+    XWMHints* hints = XGetWMHints(dpy, w);
+    ASSERT_NE(hints, nullptr) << "WM_HINTS";
+    EXPECT_TRUE((hints->flags & InputHint) && hints->input);
+    EXPECT_TRUE((hints->flags & StateHint) && hints->initial_state == NormalState);
+    XFree(hints);
+
+    EXPECT_EQ(cardinals("_NET_WM_PID", XA_CARDINAL), std::vector<long>{p.child->pid()});
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    XTextProperty machine{};
+    ASSERT_TRUE(XGetWMClientMachine(dpy, w, &machine)) << "WM_CLIENT_MACHINE";
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(machine.value), machine.nitems), host);
+    XFree(machine.value);
+    EXPECT_EQ(cardinals("WM_CLIENT_LEADER", XA_WINDOW).size(), 1u);
+
+    XClassHint cls{};
+    ASSERT_TRUE(XGetClassHint(dpy, w, &cls));
+    EXPECT_STREQ(cls.res_name, "menutest") << "the executable's name";
+    EXPECT_STREQ(cls.res_class, "Menutest");
+    XFree(cls.res_name);
+    XFree(cls.res_class);
+
+    // _NET_WM_ICON: 16, 32 and 48 px, each mostly opaque, with the gradient's colours.
+    const auto icon = cardinals("_NET_WM_ICON", XA_CARDINAL);
+    std::vector<int> sizes;
+    for (std::size_t at = 0; at + 2 <= icon.size();) {
+        const long width = icon[at], height = icon[at + 1];
+        ASSERT_EQ(width, height);
+        ASSERT_LE(at + 2 + static_cast<std::size_t>(width * height), icon.size());
+        int opaque = 0;
+        for (long i = 0; i < width * height; ++i) {
+            // Xlib hands out format-32 items as longs, sign-extended: alpha is bits 24-31.
+            opaque += ((icon[at + 2 + static_cast<std::size_t>(i)] >> 24) & 0xff) == 0xff;
+        }
+        EXPECT_GT(opaque * 10, width * height * 9) << width << " px";
+        sizes.push_back(static_cast<int>(width));
+        at += 2 + static_cast<std::size_t>(width * height);
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{16, 32, 48}));
+    ASSERT_TRUE(p.escape());
 }
 
 TEST(EndWithEscape, LeavesBothCapturesTheSizeOfTheScreen) {

@@ -94,7 +94,7 @@ std::vector<std::uint32_t> Argb(int size) {
         cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size), cairo_surface_destroy);
     {
         const std::unique_ptr<cairo_t, decltype(&cairo_destroy)> cr(cairo_create(surface.get()),
-                                                                     cairo_destroy);
+                                                                    cairo_destroy);
         Draw(cr.get(), size);
     }
     cairo_surface_flush(surface.get());
@@ -108,7 +108,9 @@ std::vector<std::uint32_t> Argb(int size) {
             // cairo keeps colour premultiplied by alpha; EWMH icons are straight.
             const std::uint32_t p = row[x];
             const std::uint32_t a = p >> 24;
-            const auto straight = [a](std::uint32_t c) { return a ? std::min(255u, c * 255 / a) : 0; };
+            const auto straight = [a](std::uint32_t c) {
+                return a ? std::min(255u, c * 255 / a) : 0;
+            };
             out.push_back(a << 24 | straight((p >> 16) & 0xff) << 16 |
                           straight((p >> 8) & 0xff) << 8 | straight(p & 0xff));
         }

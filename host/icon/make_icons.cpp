@@ -14,13 +14,14 @@ int main(int argc, char** argv) {
     }
     for (const int size : host::icon::kSizes) {
         const std::string edge = std::to_string(size);
-        const auto folder = std::filesystem::path(argv[1]) / "hicolor" / (edge + "x" + edge) / "apps";
+        const auto folder =
+            std::filesystem::path(argv[1]) / "hicolor" / (edge + "x" + edge) / "apps";
         std::filesystem::create_directories(folder);
         const std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
             cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size), cairo_surface_destroy);
         {
-            const std::unique_ptr<cairo_t, decltype(&cairo_destroy)> cr(
-                cairo_create(surface.get()), cairo_destroy);
+            const std::unique_ptr<cairo_t, decltype(&cairo_destroy)> cr(cairo_create(surface.get()),
+                                                                        cairo_destroy);
             host::icon::Draw(cr.get(), size);
         }
         const auto file = folder / (std::string(argv[2]) + ".png");

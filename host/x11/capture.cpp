@@ -79,8 +79,7 @@ class PixelConverter {
 };
 
 // Reads pixel `col` of a row of 16 or 32 bits a pixel in the image's byte order.
-template <typename Word>
-unsigned long readPixel(const char* row, int col, bool swap) {
+template <typename Word> unsigned long readPixel(const char* row, int col, bool swap) {
     Word w;
     std::memcpy(&w, row + static_cast<std::ptrdiff_t>(col) * static_cast<std::ptrdiff_t>(sizeof w),
                 sizeof w);

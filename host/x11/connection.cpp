@@ -123,7 +123,7 @@ Connection::Connection(Display* dpy) : dpy_(dpy) {
     // TrueColor visual with 5 to 10 bits a channel will do; a colour map (PseudoColor) will not.
     const int d = depth();
     if (visual()->c_class != TrueColor || (d != 15 && d != 16 && d != 24 && d != 30)) {
-        static const char* const kClasses[] = {"StaticGray", "GrayScale",  "StaticColor",
+        static const char* const kClasses[] = {"StaticGray",  "GrayScale", "StaticColor",
                                                "PseudoColor", "TrueColor", "DirectColor"};
         const int cls = visual()->c_class;
         const std::string seen = std::string(cls >= 0 && cls < 6 ? kClasses[cls] : "unknown") +

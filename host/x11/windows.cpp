@@ -2,12 +2,11 @@
 // (managed, or override-redirect for an undecorated always-on-top one such as a tip) holding
 // a drawing area child and, once asked for, a menu bar strip above it.
 #include "coords.h"
+#include "icon.h"
 #include "impl.h"
 #include "menu_impl.h"
 
 #include <host/error.h>
-
-#include "icon.h"
 
 #include <errno.h>
 #include <poll.h>

@@ -2,11 +2,11 @@
 // server, press keys, and read the captures it leaves behind.
 #pragma once
 
+#include "support/bmp.h"
 #include "support/process.h"
 #include "support/xserver.h"
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -134,33 +134,9 @@ class PrivateServer {
     std::string display_;
 };
 
-struct Bmp {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> bytes;
-    bool valid() const { return bytes.size() >= 54 && bytes[0] == 'B' && bytes[1] == 'M'; }
-    // Pixel (x, y) in screen coordinates (origin top left).
-    testx::Pixel screenPixel(int x, int y) const {
-        const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-        const std::size_t off =
-            54 + row * static_cast<std::size_t>(height - 1 - y) + static_cast<std::size_t>(x) * 3;
-        return {bytes[off + 2], bytes[off + 1], bytes[off]};
-    }
-};
-
+using Bmp = testx::Bmp;
 inline Bmp readBmp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    Bmp b;
-    b.bytes.assign(std::istreambuf_iterator<char>(in), {});
-    if (b.valid()) {
-        auto le32 = [&](std::size_t at) {
-            return static_cast<int>(b.bytes[at] | b.bytes[at + 1] << 8 | b.bytes[at + 2] << 16 |
-                                    b.bytes[at + 3] << 24);
-        };
-        b.width = le32(18);
-        b.height = le32(22);
-    }
-    return b;
+    return Bmp::read(path);
 }
 
 } // namespace apptest

@@ -2,11 +2,11 @@
 // button, and the two desktop captures it leaves in its folder.
 #include "program.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
-
-#include <unistd.h>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -29,8 +29,8 @@ TEST(StartAndLook, CentredDialogWithTheGradientUnderItsMenuBar) {
     // What the user sees is centred: the frame when the window manager gives its extents.
     const auto seen = x.frame(*p.dialog);
     const auto want = testx::centredOn(monitor, seen.width, seen.height);
-    EXPECT_NEAR(seen.x, want.x, 2) << "centred on the pointer's monitor " << monitor.x << "+"
-                                   << monitor.width;
+    EXPECT_NEAR(seen.x, want.x, 2)
+        << "centred on the pointer's monitor " << monitor.x << "+" << monitor.width;
     EXPECT_NEAR(seen.y, want.y, 2);
     const auto a = p.area();
     EXPECT_EQ(a.width, 800);
@@ -239,9 +239,9 @@ TEST(Depth16, TheDialogShowsAndTheCapturesHoldTheScreensColours) {
     Display* dpy = x.display();
     const int w = x.screenWidth(), h = x.screenHeight();
     {
-        XImage* img = XCreateImage(dpy, DefaultVisual(dpy, DefaultScreen(dpy)), 16, ZPixmap, 0,
-                                   nullptr, static_cast<unsigned>(w), static_cast<unsigned>(h),
-                                   16, 0);
+        XImage* img =
+            XCreateImage(dpy, DefaultVisual(dpy, DefaultScreen(dpy)), 16, ZPixmap, 0, nullptr,
+                         static_cast<unsigned>(w), static_cast<unsigned>(h), 16, 0);
         ASSERT_NE(img, nullptr);
         img->data = static_cast<char*>(std::malloc(static_cast<std::size_t>(img->bytes_per_line) *
                                                    static_cast<std::size_t>(h)));
@@ -277,8 +277,8 @@ TEST(Depth16, TheDialogShowsAndTheCapturesHoldTheScreensColours) {
                 const testx::Pixel got = bmp->screenPixel(px, py);
                 ++checked;
                 if (!testx::near(got, screen.r, screen.g, screen.b, 0) && wrong++ < 5) {
-                    ADD_FAILURE() << (bmp == &first ? "first" : "last") << " at " << px << ","
-                                  << py << ": " << str(got) << ", screen " << str(screen);
+                    ADD_FAILURE() << (bmp == &first ? "first" : "last") << " at " << px << "," << py
+                                  << ": " << str(got) << ", screen " << str(screen);
                 }
             }
         }

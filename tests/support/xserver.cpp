@@ -27,7 +27,8 @@ XServer::XServer(const std::string& name) : name_(name) {
         }
     }
     if (!dpy_) {
-        ADD_FAILURE() << "GUI test needs an X server; DISPLAY=" << (name.empty() ? "(unset)" : name);
+        ADD_FAILURE() << "GUI test needs an X server; DISPLAY="
+                      << (name.empty() ? "(unset)" : name);
         throw std::runtime_error("no X server");
     }
     int ev = 0, err = 0, major = 0, minor = 0;
@@ -263,8 +264,8 @@ std::vector<Geometry> XServer::monitors() const {
         int n = 0;
         if (XineramaScreenInfo* screens = XineramaQueryScreens(dpy_, &n)) {
             for (int i = 0; i < n; ++i) {
-                out.push_back({screens[i].x_org, screens[i].y_org, screens[i].width,
-                               screens[i].height});
+                out.push_back(
+                    {screens[i].x_org, screens[i].y_org, screens[i].width, screens[i].height});
             }
             XFree(screens);
         }

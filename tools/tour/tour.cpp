@@ -3,20 +3,22 @@
 // look at its captures, and repaint a desktop rectangle through the companion program.
 #include "tour.h"
 
+#include "proc.h"
+#include "support/bmp.h"
+
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <thread>
 #include <utility>
 
 // clang-format off
+#include "expose.h"
 #include "menus/menu_probe.h" // Xlib last: its macros break the headers above
 #include <X11/keysym.h>
 // clang-format on
@@ -72,8 +74,7 @@ std::string at(int x, int y) {
 // left corner 40 pixels below the pointer in host terms (so its bottom row is 40 rows below
 // the pointer row), pulled back at the right edge of the monitor under the pointer, raised by
 // 8 when it would start below the screen's bottom.
-testx::Geometry placedTip(int px, int py, Size size, const testx::Geometry& monitor,
-                          int screenH) {
+testx::Geometry placedTip(int px, int py, Size size, const testx::Geometry& monitor, int screenH) {
     testx::Geometry g{px, py + 41 - size.height, size.width, size.height};
     if (g.x + g.width > monitor.x + monitor.width) {
         g.x = monitor.x + monitor.width - g.width;
@@ -84,43 +85,7 @@ testx::Geometry placedTip(int px, int py, Size size, const testx::Geometry& moni
     return g;
 }
 
-// A screen-sized 24-bit BMP as the program writes it: header fields and bottom-up rows.
-struct Bmp {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> bytes;
-
-    static Bmp read(const std::filesystem::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        Bmp b;
-        b.bytes.assign(std::istreambuf_iterator<char>(in), {});
-        if (b.bytes.size() >= 54 && b.bytes[0] == 'B' && b.bytes[1] == 'M') {
-            b.width = le32(b.bytes, 18);
-            b.height = le32(b.bytes, 22);
-        }
-        return b;
-    }
-    bool holds(int x, int y) const {
-        return x >= 0 && y >= 0 && x < width && y < height && offset(x, y) + 2 < bytes.size();
-    }
-    // (x, y) from the top left, as on the screen.
-    testx::Pixel at(int x, int y) const {
-        const std::size_t o = offset(x, y);
-        return {bytes[o + 2], bytes[o + 1], bytes[o]};
-    }
-
-  private:
-    static int le32(const std::vector<unsigned char>& b, std::size_t o) {
-        return static_cast<int>(static_cast<unsigned>(b[o]) | static_cast<unsigned>(b[o + 1]) << 8 |
-                                static_cast<unsigned>(b[o + 2]) << 16 |
-                                static_cast<unsigned>(b[o + 3]) << 24);
-    }
-    std::size_t offset(int x, int y) const {
-        const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-        return 54 + row * static_cast<std::size_t>(height - 1 - y) +
-               static_cast<std::size_t>(x) * 3;
-    }
-};
+using testx::Bmp;
 
 // How a capture compares with the screen as the tour saw it over an area (the dialog's frame
 // and a margin), on a grid of every fourth pixel: the points that differ are traces of
@@ -140,7 +105,7 @@ Comparison compare(const Bmp& capture, const Image& screen, const testx::Geometr
                 continue;
             }
             ++c.points;
-            const testx::Pixel got = capture.at(sx, sy);
+            const testx::Pixel got = capture.screenPixel(sx, sy);
             if (!testx::near(got, shown.r, shown.g, shown.b, 6)) {
                 if (c.differ++ == 0) {
                     c.firstDiffer = at(sx, sy) + ": capture " + testx::str(got) + ", screen " +
@@ -151,87 +116,6 @@ Comparison compare(const Bmp& capture, const Image& screen, const testx::Geometr
     }
     return c;
 }
-
-// user + system time of a process in clock ticks, from /proc/<pid>/stat.
-std::optional<long long> cpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    const auto close = text.rfind(')'); // the command name may hold spaces
-    if (close == std::string::npos) {
-        return std::nullopt;
-    }
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    long long utime = 0, stime = 0;
-    // After the name: state is field 3; utime and stime are fields 14 and 15.
-    for (int n = 3; n <= 15 && fields >> field; ++n) {
-        if (n == 14) {
-            utime = std::stoll(field);
-        } else if (n == 15) {
-            stime = std::stoll(field);
-        }
-    }
-    return utime + stime;
-}
-
-// A line of /proc/<pid>/status in kB, e.g. VmHWM.
-std::optional<long> statusKb(pid_t pid, const std::string& key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key + ":", 0) == 0) {
-            return std::stol(line.substr(key.size() + 1));
-        }
-    }
-    return std::nullopt;
-}
-
-// A window of the tour's own, for the repaint: override-redirect, white, listening for Expose.
-class ExposeWindow {
-  public:
-    ExposeWindow(Display* d, int x, int y, int w, int h) : d_(d) {
-        XSetWindowAttributes a{};
-        a.override_redirect = True;
-        a.background_pixel = WhitePixel(d, DefaultScreen(d));
-        a.event_mask = ExposureMask;
-        w_ = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(w),
-                           static_cast<unsigned>(h), 0, CopyFromParent, InputOutput, CopyFromParent,
-                           CWOverrideRedirect | CWBackPixel | CWEventMask, &a);
-        XMapRaised(d, w_);
-        XSync(d, False);
-    }
-    ~ExposeWindow() {
-        XDestroyWindow(d_, w_);
-        XSync(d_, False);
-    }
-    ExposeWindow(const ExposeWindow&) = delete;
-    ExposeWindow& operator=(const ExposeWindow&) = delete;
-
-    // The Expose events that arrived so far: their count and bounding box (x1, y1, x2, y2).
-    struct Exposed {
-        int events = 0;
-        int x1 = INT_MAX, y1 = INT_MAX, x2 = INT_MIN, y2 = INT_MIN;
-    };
-    Exposed drain() {
-        XSync(d_, False);
-        Exposed e;
-        while (XPending(d_) > 0) {
-            XEvent ev;
-            XNextEvent(d_, &ev);
-            if (ev.type == Expose && ev.xexpose.window == w_) {
-                ++e.events;
-                e.x1 = std::min(e.x1, ev.xexpose.x);
-                e.y1 = std::min(e.y1, ev.xexpose.y);
-                e.x2 = std::max(e.x2, ev.xexpose.x + ev.xexpose.width);
-                e.y2 = std::max(e.y2, ev.xexpose.y + ev.xexpose.height);
-            }
-        }
-        return e;
-    }
-
-  private:
-    Display* d_;
-    Window w_ = 0;
-};
 
 std::filesystem::path besideMe(const std::string& name) {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path() / name;
@@ -318,9 +202,10 @@ bool Tour::startProgram() {
                    pointerMonitor.y + pointerMonitor.height / 2);
     desktopBefore_ = Image::grab(x_, {0, 0, x_.screenWidth(), x_.screenHeight()});
     const std::string wm = x_.windowManager();
-    record_.timing("desktop", (wm.empty() ? "no window manager" : "window manager " + wm) +
-                                  (x_.compositing() ? ", compositing manager" : "") + ", " +
-                                  std::to_string(monitors.size()) + " monitor(s)",
+    record_.timing("desktop",
+                   (wm.empty() ? "no window manager" : "window manager " + wm) +
+                       (x_.compositing() ? ", compositing manager" : "") + ", " +
+                       std::to_string(monitors.size()) + " monitor(s)",
                    std::to_string(x_.screenWidth()) + "x" + std::to_string(x_.screenHeight()) +
                        " screen, depth " + std::to_string(x_.depth()));
     started_ = Clock::now();
@@ -368,12 +253,10 @@ bool Tour::startProgram() {
                   dialog_.width == 800 && dialog_.height == 600);
     checkCentred("dialog", dialogWindow_, monitor_);
     if (monitors.size() > 1) {
-        const bool within = std::any_of(monitors.begin(), monitors.end(), [&](const auto& m) {
-            return testx::contains(m, frame_);
-        });
-        record_.check("dialog within one monitor", "frame inside one of " +
-                                                       std::to_string(monitors.size()) +
-                                                       " monitors",
+        const bool within = std::any_of(monitors.begin(), monitors.end(),
+                                        [&](const auto& m) { return testx::contains(m, frame_); });
+        record_.check("dialog within one monitor",
+                      "frame inside one of " + std::to_string(monitors.size()) + " monitors",
                       "frame " + where(frame_), within);
     }
     // Keys go to the focused window: take the focus as a person would before typing.
@@ -795,18 +678,19 @@ bool Tour::endProgram() {
         const auto path = folder_ / c.file;
         const Bmp bmp = Bmp::read(path);
         const std::string name = c.file;
+        const bool sized = bmp.valid() && bmp.width == sw && bmp.height == sh;
         record_.check(name + ": screen-sized BMP", screen,
-                      bmp.width ? std::to_string(bmp.width) + "x" + std::to_string(bmp.height)
-                                : "missing or not a BMP",
-                      bmp.width == sw && bmp.height == sh);
-        if (bmp.width != sw || bmp.height != sh || !desktopBefore_) {
+                      bmp.valid() ? std::to_string(bmp.width) + "x" + std::to_string(bmp.height)
+                                  : "missing or not a 24-bit BMP",
+                      sized);
+        if (!sized || !desktopBefore_) {
             continue;
         }
         // The first capture against the screen just before the start, the last against the
         // screen after the end, over the dialog's frame and a margin.
         const Comparison cmp = compare(bmp, c.first ? *desktopBefore_ : desktopAfter, area);
-        const std::string seen = std::to_string(cmp.differ) + " of " +
-                                 std::to_string(cmp.points) + " points differ" +
+        const std::string seen = std::to_string(cmp.differ) + " of " + std::to_string(cmp.points) +
+                                 " points differ" +
                                  (cmp.differ ? " (first " + cmp.firstDiffer + ")" : "");
         const double when = modified(path).value_or(0);
         if (c.first) {
@@ -833,10 +717,10 @@ bool Tour::endProgram() {
         }
     }
     const Bmp last = Bmp::read(folder_ / "LastDeskPS.bmp");
-    if (last.width == sw && last.height == sh) {
+    if (last.valid() && last.width == sw && last.height == sh) {
         // What the last capture holds where the dialog stood, for a person to look at.
-        const Image crop =
-            Image::of(around(frame_, 40, sw, sh), [&](int px, int py) { return last.at(px, py); });
+        const Image crop = Image::of(around(frame_, 40, sw, sh),
+                                     [&](int px, int py) { return last.screenPixel(px, py); });
         if (crop.savePng((options_.out / "08-last-capture.png").string())) {
             record_.shot("08-last-capture.png",
                          "LastDeskPS.bmp around where the dialog stood: the desktop alone.");

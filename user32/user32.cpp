@@ -5,13 +5,16 @@
 // take in the windows over it (its children; for the desktop, every top-level window) unless
 // RDW_NOCHILDREN says otherwise. A repaint that takes in children maps and destroys a
 // background-less window over the area, so the server exposes everything that was under it;
-// a repaint of the window alone is XClearArea with exposures.
+// a repaint of the window alone is XClearArea with exposures. Under a compositing manager
+// every top-level window keeps its own pixels (Composite redirection), so covering one
+// exposes nothing: there each window over the area is cleared with exposures instead.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <unordered_map>
 
 #include <X11/Xlib.h>
@@ -238,6 +241,44 @@ class Desktop {
         return Area{0, 0, width, height};
     }
 
+    // Whether a compositing manager owns _NET_WM_CM_S<screen> (EWMH 1.5, "Compositing
+    // Managers").
+    static bool composited(Display* d) {
+        const std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(d));
+        return XGetSelectionOwner(d, XInternAtom(d, name.c_str(), False)) != 0;
+    }
+
+    // Clears `area` (in `w`'s coordinates) of `w` and of every viewable window inside it, with
+    // exposures, so each one's owner hears of it. Windows that vanish meanwhile are no fault.
+    static void exposeTree(Display* d, Window w, const Area& area) {
+        XClearArea(d, w, static_cast<int>(area.x1), static_cast<int>(area.y1),
+                   static_cast<unsigned>(area.x2 - area.x1),
+                   static_cast<unsigned>(area.y2 - area.y1), True);
+        Window root = 0;
+        Window parent = 0;
+        Window* kids = nullptr;
+        unsigned n = 0;
+        if (XQueryTree(d, w, &root, &parent, &kids, &n) == 0) {
+            return;
+        }
+        const std::unique_ptr<Window, int (*)(void*)> owned(kids, XFree);
+        for (unsigned i = 0; i < n; ++i) {
+            XWindowAttributes a{};
+            if (XGetWindowAttributes(d, kids[i], &a) == 0 || a.map_state != IsViewable ||
+                a.c_class != InputOutput) {
+                continue; // InputOnly windows have nothing to clear (BadMatch)
+            }
+            const long long dx = a.x + a.border_width;
+            const long long dy = a.y + a.border_width;
+            const Area inside =
+                Area{area.x1 - dx, area.y1 - dy, area.x2 - dx, area.y2 - dy}.intersect(
+                    {0, 0, a.width, a.height});
+            if (!inside.empty()) {
+                exposeTree(d, kids[i], inside);
+            }
+        }
+    }
+
     // Makes the server expose what is pending for `w` (and the windows over it when
     // `children`) and forgets it. Returns false when the server refused.
     bool repaint(Display* d, Window w, bool children) {
@@ -246,6 +287,17 @@ class Desktop {
             return true;
         }
         Pending& p = found->second;
+        if (children && !p.over.empty() && composited(d)) {
+            {
+                const ErrorTrap vanishing(d);
+                exposeTree(d, w, p.over);
+                vanishing.failed(d);
+            }
+            if (p.over.covers(p.own)) {
+                p.own = {};
+            }
+            p.over = {};
+        }
         const ErrorTrap trap(d);
         if (children && !p.over.empty()) {
             const CoverWindow cover(d, w, p.over);

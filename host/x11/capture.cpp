@@ -1,13 +1,18 @@
 // GraBitBlt: copying pixels between presentation spaces. From a window (the desktop) into a
 // bitmap the pixels come straight from the server, through MIT-SHM into the bitmap's own
-// memory when possible; between bitmaps cairo copies them.
+// memory when the screen's pixels are its format (depth 24, BGRX), else converted from any
+// TrueColor layout; between bitmaps cairo copies them.
 #include "coords.h"
 #include "impl.h"
 
 #include <host/error.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace host {
 namespace {
@@ -40,28 +45,79 @@ bool isBgrx32(const XImage* img) {
            img->blue_mask == 0xff && img->byte_order == LSBFirst;
 }
 
+// How an XImage's pixel values become the bitmap's 0x00RRGGBB: per channel a table from the
+// channel's value to its 8-bit form, already in place. A channel of n bits is widened as
+// v * 255 / (2^n - 1), as a display shows 5 or 6 bits (depth 15, 16) or 10 (depth 30).
+class PixelConverter {
+  public:
+    explicit PixelConverter(const XImage* img)
+        : red_(img->red_mask, 16), green_(img->green_mask, 8), blue_(img->blue_mask, 0) {}
+    std::uint32_t operator()(unsigned long v) const { return red_(v) | green_(v) | blue_(v); }
+
+  private:
+    class Channel {
+      public:
+        Channel(unsigned long mask, int to) {
+            while (mask && !(mask & 1)) {
+                mask >>= 1;
+                ++shift_;
+            }
+            mask_ = mask;
+            table_.resize(mask + 1);
+            for (unsigned long value = 0; value <= mask; ++value) {
+                table_[value] = static_cast<std::uint32_t>(value * 255 / (mask ? mask : 1)) << to;
+            }
+        }
+        std::uint32_t operator()(unsigned long v) const { return table_[(v >> shift_) & mask_]; }
+
+      private:
+        int shift_ = 0;
+        unsigned long mask_ = 0;
+        std::vector<std::uint32_t> table_;
+    };
+    Channel red_, green_, blue_;
+};
+
+// Reads pixel `col` of a row of 16 or 32 bits a pixel in the image's byte order.
+template <typename Word> unsigned long readPixel(const char* row, int col, bool swap) {
+    Word w;
+    std::memcpy(&w, row + static_cast<std::ptrdiff_t>(col) * static_cast<std::ptrdiff_t>(sizeof w),
+                sizeof w);
+    if (swap) {
+        w = sizeof w == 2 ? static_cast<Word>(__builtin_bswap16(static_cast<std::uint16_t>(w)))
+                          : static_cast<Word>(__builtin_bswap32(static_cast<std::uint32_t>(w)));
+    }
+    return w;
+}
+
 // Copies rows of an image into the bitmap, converting pixel formats when they differ.
 void copyRows(const XImage* img, detail::PixelBuffer& px, const x11::DeviceRect& dst) {
+    const bool bgrx = isBgrx32(img);
+    const int hostOrder = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+    const bool swap = img->byte_order != hostOrder;
+    std::optional<PixelConverter> convert;
+    if (!bgrx) {
+        convert.emplace(img);
+    }
     for (int row = 0; row < dst.height; ++row) {
         auto* out =
             reinterpret_cast<std::uint32_t*>(px.data() + px.stride() * (dst.y + row)) + dst.x;
-        if (isBgrx32(img)) {
-            std::memcpy(out, img->data + static_cast<std::ptrdiff_t>(img->bytes_per_line) * row,
-                        static_cast<std::size_t>(dst.width) * 4);
-            continue;
-        }
-        for (int col = 0; col < dst.width; ++col) {
-            const unsigned long v = XGetPixel(const_cast<XImage*>(img), col, row);
-            auto channel = [v](unsigned long mask) {
-                int shift = 0;
-                while (mask && !(mask & 1)) {
-                    mask >>= 1;
-                    ++shift;
-                }
-                return static_cast<std::uint32_t>(((v >> shift) & mask) * 255 / (mask ? mask : 1));
-            };
-            out[col] = channel(img->red_mask) << 16 | channel(img->green_mask) << 8 |
-                       channel(img->blue_mask);
+        const char* in = img->data + static_cast<std::ptrdiff_t>(img->bytes_per_line) * row;
+        if (bgrx) {
+            std::memcpy(out, in, static_cast<std::size_t>(dst.width) * 4);
+        } else if (img->bits_per_pixel == 16) {
+            for (int col = 0; col < dst.width; ++col) {
+                out[col] = (*convert)(readPixel<std::uint16_t>(in, col, swap));
+            }
+        } else if (img->bits_per_pixel == 32) {
+            for (int col = 0; col < dst.width; ++col) {
+                out[col] = (*convert)(readPixel<std::uint32_t>(in, col, swap));
+            }
+        } else {
+            // Packed 24-bit pixels and other rare layouts: Xlib knows them.
+            for (int col = 0; col < dst.width; ++col) {
+                out[col] = (*convert)(XGetPixel(const_cast<XImage*>(img), col, row));
+            }
         }
     }
 }

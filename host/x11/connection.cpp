@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XShm.h>
@@ -127,10 +128,19 @@ Connection::Connection(Display* dpy) : dpy_(dpy) {
         *slots[i] = values[i];
     }
     hasShm_ = XShmQueryExtension(dpy_) == True;
-    if (depth() < 24) {
+    // Pixels are colour numbers through the visual's masks (pixelFor, the captures), so any
+    // TrueColor visual with 5 to 10 bits a channel will do; a colour map (PseudoColor) will not.
+    const int d = depth();
+    if (visual()->c_class != TrueColor || (d != 15 && d != 16 && d != 24 && d != 30)) {
+        static const char* const kClasses[] = {"StaticGray",  "GrayScale", "StaticColor",
+                                               "PseudoColor", "TrueColor", "DirectColor"};
+        const int cls = visual()->c_class;
+        const std::string seen = std::string(cls >= 0 && cls < 6 ? kClasses[cls] : "unknown") +
+                                 " visual of depth " + std::to_string(d);
         XCloseDisplay(dpy_);
-        throw Error("XOpenDisplay", "the X display needs a depth of 24 bits or more",
-                    {DisplayName()});
+        throw Error("XOpenDisplay",
+                    "the X display needs a TrueColor visual of depth 15, 16, 24 or 30",
+                    {DisplayName(), seen});
     }
 }
 
@@ -161,13 +171,18 @@ std::shared_ptr<XbpPart> Connection::partFor(::Window w) const {
 
 unsigned long Connection::pixelFor(Color c) const {
     const Visual* v = visual();
+    // An 8-bit channel scaled to the mask's width (5, 6, 8 or 10 bits), rounded, and shifted
+    // into place.
     auto place = [](unsigned long value, unsigned long mask) {
+        if (!mask) {
+            return 0UL;
+        }
         int shift = 0;
-        while (mask && !(mask & 1)) {
+        while (!(mask & 1)) {
             mask >>= 1;
             ++shift;
         }
-        return (value & mask) << shift;
+        return ((value * mask + 127) / 255) << shift;
     };
     return place(static_cast<unsigned long>(RedOf(c)), v->red_mask) |
            place(static_cast<unsigned long>(GreenOf(c)), v->green_mask) |

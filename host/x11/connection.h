@@ -68,7 +68,7 @@ class Connection {
     void unregisterWindow(::Window w);
     std::shared_ptr<XbpPart> partFor(::Window w) const;
 
-    // An X pixel value for a colour number (24-bit TrueColor assumed; checked at open).
+    // An X pixel value for a colour number on the TrueColor visual (checked at open).
     unsigned long pixelFor(Color c) const;
 
   private:

@@ -3,14 +3,20 @@
 // a drawing area child and, once asked for, a menu bar strip above it.
 #include "coords.h"
 #include "desktop.h"
+#include "icon.h"
 #include "impl.h"
 #include "menu_impl.h"
 
 #include <host/error.h>
 
+#include <errno.h>
 #include <poll.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <chrono>
+#include <climits>
+#include <string>
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -32,6 +38,68 @@ void setAtomProperty(Connection& c, ::Window w, Atom property, const std::vector
                     static_cast<int>(values.size()));
 }
 
+// The window class (ICCCM WM_CLASS): the program's name as instance, capitalised as class.
+// The runtime knows no program: the name is the running executable's.
+std::pair<std::string, std::string> windowClass() {
+    std::string instance = program_invocation_short_name;
+    if (instance.empty()) {
+        instance = "host";
+    }
+    std::string cls = instance;
+    cls[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(cls[0])));
+    return {instance, cls};
+}
+
+// _NET_WM_ICON: for each size, width, height, then the pixels as ARGB; a format-32 property
+// travels as C longs (EWMH, "Application Window Properties").
+std::vector<long> iconProperty() {
+    std::vector<long> data;
+    for (const int size : icon::kSizes) {
+        data.push_back(size);
+        data.push_back(size);
+        for (const std::uint32_t argb : icon::Argb(size)) {
+            data.push_back(static_cast<long>(argb));
+        }
+    }
+    return data;
+}
+
+// What task bars and window managers read besides the name: input and initial state
+// (WM_HINTS), the process and its machine so a "force quit" can work (_NET_WM_PID with
+// WM_CLIENT_MACHINE), the client leader (the window itself, the program's only top level
+// for the session manager) and the icon.
+void setDesktopProperties(Connection& c, ::Window w) {
+    Display* dpy = c.dpy();
+    XWMHints wmHints{};
+    wmHints.flags = InputHint | StateHint | WindowGroupHint;
+    wmHints.input = True;
+    wmHints.initial_state = NormalState;
+    wmHints.window_group = w;
+    XSetWMHints(dpy, w, &wmHints);
+
+    char host[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(host, sizeof host - 1) == 0 && host[0]) {
+        char* list[] = {host};
+        XTextProperty machine{};
+        if (XStringListToTextProperty(list, 1, &machine)) {
+            XSetWMClientMachine(dpy, w, &machine);
+            XFree(machine.value);
+        }
+        // EWMH: _NET_WM_PID is only meaningful together with WM_CLIENT_MACHINE.
+        const long pid = ::getpid();
+        XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+    }
+    const long leader = static_cast<long>(w);
+    XChangeProperty(dpy, w, XInternAtom(dpy, "WM_CLIENT_LEADER", False), XA_WINDOW, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&leader), 1);
+
+    static const std::vector<long> kIcon = iconProperty(); // drawn once per process
+    XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_ICON", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(kIcon.data()),
+                    static_cast<int>(kIcon.size()));
+}
+
 // ICCCM and EWMH properties of a managed top-level window: its name, class, the close
 // protocol, its type, the position we chose, and the task-list and decoration wishes.
 void setManagedProperties(Connection& c, ::Window w, const std::string& title, bool taskList,
@@ -42,8 +110,9 @@ void setManagedProperties(Connection& c, ::Window w, const std::string& title, b
                     reinterpret_cast<const unsigned char*>(title.data()),
                     static_cast<int>(title.size()));
     XStoreName(dpy, w, title.c_str());
-    XClassHint cls{const_cast<char*>("menutest"), const_cast<char*>("Menutest")};
-    XSetClassHint(dpy, w, &cls);
+    auto [instance, cls] = windowClass();
+    XClassHint classHint{instance.data(), cls.data()};
+    XSetClassHint(dpy, w, &classHint);
     Atom protocols[] = {a.wmDeleteWindow};
     XSetWMProtocols(dpy, w, protocols, 1);
     setAtomProperty(c, w, a.netWmWindowType, {a.netWmWindowTypeDialog});
@@ -63,6 +132,7 @@ void setManagedProperties(Connection& c, ::Window w, const std::string& title, b
         XChangeProperty(dpy, w, a.motifWmHints, a.motifWmHints, 32, PropModeReplace,
                         reinterpret_cast<unsigned char*>(motif), 5);
     }
+    setDesktopProperties(c, w);
 }
 
 } // namespace

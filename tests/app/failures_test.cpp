@@ -15,63 +15,10 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+using apptest::PrivateServer;
 using apptest::Program;
 
 namespace {
-
-// A private X server for a test that kills it.
-class PrivateServer {
-  public:
-    explicit PrivateServer(const char* maxClients = "256", const char* screen = "1024x768x24") {
-        int fds[2];
-        EXPECT_EQ(::pipe(fds), 0);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-nolisten",
-                     "tcp", "-maxclients", maxClients, static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        // The server writes its number and the newline separately; closing the pipe before
-        // the newline arrives makes the server die of EPIPE. Read through to the newline.
-        std::string number;
-        char c = 0;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n') {
-            number += c;
-        }
-        ::close(fds[0]);
-        if (!number.empty()) {
-            display_ = ":" + number;
-        }
-    }
-    ~PrivateServer() { kill(); }
-    // True once the server takes connections.
-    bool ready() const {
-        return testx::XServer::waitFor(
-            [&] {
-                Display* d = XOpenDisplay(display_.c_str());
-                if (d) {
-                    XCloseDisplay(d);
-                }
-                return d != nullptr;
-            },
-            std::chrono::milliseconds(3000));
-    }
-    void kill() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM); // the server shuts down and cleans its lock and socket
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-    const std::string& display() const { return display_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
 
 void expectOneClearLine(const std::string& err, const std::string& words) {
     EXPECT_NE(err.find(words), std::string::npos) << err;
@@ -163,7 +110,7 @@ TEST(UnwritableFolder, AFolderNamedLikeACaptureStaysAndIsNamedInAWarning) {
 // An error on the tip worker's thread ends the program as one on the start thread does. Here
 // the worker cannot open its display connection: the server is full when the first tip comes.
 TEST(ErrorOnTheTipThread, EndsTheProgramWithOneLineAndExitCodeOne) {
-    PrivateServer server("64");
+    PrivateServer server("1024x768x24", "64");
     ASSERT_FALSE(server.display().empty());
     ASSERT_TRUE(server.ready()) << server.display();
     testx::TempFolder folder;
@@ -219,50 +166,24 @@ TEST(ErrorOnTheTipThread, EndsTheProgramWithOneLineAndExitCodeOne) {
 // On a screen smaller than the dialog its top left corner (title and menu bar) stays on the
 // screen, within reach of the pointer.
 TEST(SmallScreen, TheDialogKeepsItsTopLeftCornerOnTheScreen) {
-    PrivateServer server("256", "640x480x24");
+    PrivateServer server("640x480x24");
     ASSERT_FALSE(server.display().empty());
     ASSERT_TRUE(server.ready()) << server.display();
     testx::TempFolder folder;
     testx::Child child({MENUTEST_PATH}, folder.path(), {{"DISPLAY", server.display()}});
-    Display* dpy = XOpenDisplay(server.display().c_str());
-    ASSERT_NE(dpy, nullptr);
-    // No window manager runs here: the dialog is a child of the root.
-    auto dialog = [&]() -> std::optional<::Window> {
-        ::Window root = 0, parent = 0;
-        ::Window* kids = nullptr;
-        unsigned int n = 0;
-        std::optional<::Window> found;
-        XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &kids, &n);
-        for (unsigned int i = 0; i < n; ++i) {
-            char* name = nullptr;
-            XWindowAttributes a{};
-            if (XGetWindowAttributes(dpy, kids[i], &a) && a.map_state == IsViewable &&
-                XFetchName(dpy, kids[i], &name) && name) {
-                if (std::string(name) == apptest::kTitle) {
-                    found = kids[i];
-                }
-                XFree(name);
-            }
-        }
-        if (kids) {
-            XFree(kids);
-        }
-        return found;
-    };
-    ASSERT_TRUE(testx::XServer::waitFor([&] { return dialog().has_value(); },
-                                        std::chrono::milliseconds(5000)))
+    testx::XServer x(server.display());
+    std::optional<testx::Window> dialog;
+    ASSERT_TRUE(testx::XServer::waitFor(
+        [&] { return (dialog = x.findMapped(apptest::kTitle)).has_value(); },
+        std::chrono::milliseconds(5000)))
         << child.stderrText();
-    XWindowAttributes a{};
-    XGetWindowAttributes(dpy, *dialog(), &a);
-    EXPECT_EQ(a.x, 0);
-    EXPECT_EQ(a.y, 0);
-    EXPECT_EQ(a.width, 800);
+    const testx::Geometry g = x.geometry(*dialog);
+    EXPECT_EQ(g.x, 0);
+    EXPECT_EQ(g.y, 0);
+    EXPECT_EQ(g.width, 800);
     std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the focus comes after the map
-    XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, XK_Escape), True, CurrentTime);
-    XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, XK_Escape), False, CurrentTime);
-    XSync(dpy, False);
+    x.tapKey(XK_Escape);
     const auto status = child.wait(std::chrono::milliseconds(3000));
-    XCloseDisplay(dpy);
     ASSERT_TRUE(status);
     EXPECT_EQ(status->code, 0);
 }

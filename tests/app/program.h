@@ -2,10 +2,14 @@
 // server, press keys, and read the captures it leaves behind.
 #pragma once
 
+#include "support/bmp.h"
 #include "support/process.h"
 #include "support/xserver.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -31,13 +35,18 @@ struct Program {
     ~Program() {
         // Never leave a dialog up for the next test.
         if (child && child->running()) {
+            if (dialog) {
+                x.activate(*dialog);
+            }
             x.tapKey(kEscape);
             child->wait(std::chrono::milliseconds(2000));
         }
     }
 
-    // Starts the program and waits until its dialog is on screen and painted.
-    bool start(const std::map<std::string, std::string>& env = {}, const std::string& cwd = "") {
+    // Starts the program (on the test's server) and waits until its dialog is on screen and
+    // painted.
+    bool start(std::map<std::string, std::string> env = {}, const std::string& cwd = "") {
+        env.emplace("DISPLAY", x.name());
         child = std::make_unique<testx::Child>(std::vector<std::string>{MENUTEST_PATH},
                                                cwd.empty() ? folder.path() : cwd, env);
         const bool shown = testx::XServer::waitFor(
@@ -46,8 +55,10 @@ struct Program {
                 return dialog.has_value() && painted();
             },
             std::chrono::milliseconds(5000));
-        // Focus arrives right after the dialog is shown; keys sent before would be lost.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Keys go to the focused window: under a window manager the dialog is activated as a
+        // person would by clicking it; on a bare server the program takes the focus itself.
+        const bool focused = shown && x.activate(*dialog);
+        EXPECT_TRUE(!shown || focused) << "the dialog does not get the keyboard focus";
         return shown;
     }
 
@@ -74,33 +85,60 @@ struct Program {
     }
 };
 
-struct Bmp {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> bytes;
-    bool valid() const { return bytes.size() >= 54 && bytes[0] == 'B' && bytes[1] == 'M'; }
-    // Pixel (x, y) in screen coordinates (origin top left).
-    testx::Pixel screenPixel(int x, int y) const {
-        const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-        const std::size_t off =
-            54 + row * static_cast<std::size_t>(height - 1 - y) + static_cast<std::size_t>(x) * 3;
-        return {bytes[off + 2], bytes[off + 1], bytes[off]};
+// A private Xvfb for a test that needs a server of its own (one it kills, or of another depth).
+class PrivateServer {
+  public:
+    explicit PrivateServer(const std::string& screen = "1024x768x24",
+                           const std::string& maxClients = "256") {
+        int fds[2];
+        EXPECT_EQ(::pipe(fds), 0);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+                     "-nolisten", "tcp", "-maxclients", maxClients.c_str(),
+                     static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        // The server writes its number and the newline separately; closing the pipe before
+        // the newline arrives makes the server die of EPIPE. Read through to the newline.
+        std::string number;
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
+        ::close(fds[0]);
+        if (!number.empty()) {
+            display_ = ":" + number;
+        }
     }
+    ~PrivateServer() { kill(); }
+    PrivateServer(const PrivateServer&) = delete;
+    PrivateServer& operator=(const PrivateServer&) = delete;
+    // True once the server takes connections.
+    bool ready() const {
+        return testx::XServer::waitFor([&] { return testx::XServer::answers(display_); },
+                                       std::chrono::milliseconds(3000));
+    }
+    void kill() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM); // the server shuts down and cleans its lock and socket
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    const std::string& display() const { return display_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string display_;
 };
 
+using Bmp = testx::Bmp;
 inline Bmp readBmp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    Bmp b;
-    b.bytes.assign(std::istreambuf_iterator<char>(in), {});
-    if (b.valid()) {
-        auto le32 = [&](std::size_t at) {
-            return static_cast<int>(b.bytes[at] | b.bytes[at + 1] << 8 | b.bytes[at + 2] << 16 |
-                                    b.bytes[at + 3] << 24);
-        };
-        b.width = le32(18);
-        b.height = le32(22);
-    }
-    return b;
+    return Bmp::read(path);
 }
 
 } // namespace apptest

@@ -1,6 +1,7 @@
 // Test access to the X server as a person and an observer: XTest pointer and keys, and the
 // window tree, geometry and pixels read back from the server. X11 coordinates throughout
-// (origin top left), since that is what the server reports.
+// (origin top left), since that is what the server reports. Works on a bare server and under
+// a reparenting window manager: clients are found through their frames (ICCCM WM_STATE).
 #pragma once
 
 // Xlib's headers define macros (None, Bool, Status) that break other headers; this one
@@ -26,6 +27,14 @@ struct Geometry {
     int height = 0;
 };
 
+// What a window manager adds around a client (EWMH _NET_FRAME_EXTENTS).
+struct Extents {
+    int left = 0;
+    int right = 0;
+    int top = 0;
+    int bottom = 0;
+};
+
 struct Pixel {
     int r = 0;
     int g = 0;
@@ -37,7 +46,11 @@ struct Pixel {
 class XServer {
   public:
     XServer();
+    explicit XServer(const std::string& name); // a server other than $DISPLAY's
     ~XServer();
+    // Whether the server `name` takes a connection now.
+    static bool answers(const std::string& name);
+    const std::string& name() const { return name_; }
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
 
@@ -45,6 +58,7 @@ class XServer {
     Window root() const;
     int screenWidth() const;
     int screenHeight() const;
+    int depth() const;
 
     // Person-like input through XTest; each call flushes and syncs.
     void movePointer(int x, int y);
@@ -56,16 +70,37 @@ class XServer {
     void keyUp(unsigned long keysym);
     void tapKey(unsigned long keysym, unsigned long modifierKeysym = 0);
 
-    // The window tree: mapped children of the root, bottom to top, and their properties.
+    // The window tree: what is on the screen, bottom to top. A managed client stands for
+    // the frame that holds it (the window with WM_STATE inside a viewable child of the root);
+    // override-redirect windows (menus, tips) and unmanaged clients stand for themselves.
     std::vector<Window> mappedTopLevels() const;
     std::optional<Window> findMapped(const std::string& name) const; // by _NET_WM_NAME/WM_NAME
     std::string windowName(Window w) const;
     bool overrideRedirect(Window w) const;
-    Geometry geometry(Window w) const; // on the root
+    Geometry geometry(Window w) const; // the window itself, on the root (inside any frame)
     std::vector<Window> mappedChildren(Window w) const;
 
-    // Pixels of the screen (root window), X11 coordinates.
+    // The desktop: the EWMH window manager's name (empty when none runs; _NET_SUPPORTING_WM_CHECK),
+    // whether a compositing manager owns _NET_WM_CM_S<screen>, and the monitors (Xinerama
+    // screens; the whole root when Xinerama is off), the primary first.
+    std::string windowManager() const;
+    bool compositing() const;
+    std::vector<Geometry> monitors() const;
+    // The monitor that holds (x, y); the primary when none does.
+    Geometry monitorAt(int x, int y) const;
+    // The frame's extents as the window manager gives them; nullopt when it gives none.
+    std::optional<Extents> frameExtents(Window client) const;
+    // What the user sees of a client: its geometry grown by the frame's extents.
+    Geometry frame(Window client) const;
+    // Makes `client` the active window as a pager would (EWMH _NET_ACTIVE_WINDOW), or gives it
+    // the input focus when no window manager runs; true once the focus is in it.
+    bool activate(Window client, std::chrono::milliseconds limit = std::chrono::seconds(2));
+    bool hasFocus(Window w) const; // the focus is on `w` or a window inside it
+
+    // Pixels of the screen (root window), X11 coordinates, 8 bits a channel on any TrueColor
+    // visual (a channel of n bits is widened as v * 255 / (2^n - 1)).
     Pixel pixel(int x, int y) const;
+    Pixel decode(unsigned long value) const; // an X pixel value of the root's visual
     // Fills the root window's background with a pattern and clears it.
     void paintRoot(unsigned long pixel);
 
@@ -74,9 +109,13 @@ class XServer {
 
   private:
     Display* dpy_ = nullptr;
+    std::string name_;
 };
 
 bool near(const Pixel& p, int r, int g, int b, int tolerance = 3);
+bool contains(const Geometry& outer, const Geometry& inner);
+// Where `size` stands when centred on `monitor` (the top left corner of the rectangle).
+Geometry centredOn(const Geometry& monitor, int width, int height);
 std::string str(const Pixel& p);
 
 } // namespace testx

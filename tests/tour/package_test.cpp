@@ -75,6 +75,10 @@ TEST(Package, UnpacksIntoAScratchRootAndTheProgramThereRunsAndEndsWithEscape) {
     EXPECT_TRUE(fs::exists(exe.parent_path() / "libuser32.so")) << "the window library beside it";
     EXPECT_TRUE(fs::exists(exe.parent_path() / "menutest-repaint"));
     EXPECT_TRUE(fs::exists(root / "usr/share/applications/menutest.desktop"));
+    for (const char* size : {"16x16", "32x32", "48x48"}) {
+        EXPECT_TRUE(fs::exists(root / "usr/share/icons/hicolor" / size / "apps/menutest.png"))
+            << "the icon the .desktop entry names, " << size;
+    }
 
     // Started through the link, as a launcher would.
     testx::XServer x;

@@ -9,7 +9,6 @@
 
 using namespace host;
 using hosttest::PumpUntil;
-using hosttest::ReadBmp;
 using hosttest::RunAsMain;
 
 namespace {
@@ -21,10 +20,10 @@ struct Canvas {
         bmp->presSpace(ps);
         bmp->make(w, h);
     }
-    hosttest::BmpImage image() const {
+    testx::Bmp image() const {
         const std::string path = ::testing::TempDir() + "canvas.bmp";
         EXPECT_TRUE(bmp->saveFile(path));
-        auto img = ReadBmp(path);
+        auto img = testx::Bmp::read(path);
         std::filesystem::remove(path);
         return img;
     }
@@ -43,12 +42,14 @@ TEST(Bitmap, LinearGradientRunsFromLowerLeftToUpperRight) {
         const auto img = c.image();
         ASSERT_EQ(img.width, 800);
         ASSERT_EQ(img.height, 576);
-        EXPECT_TRUE(testx::near(img.at(0, 0), 6, 190, 225)) << str(img.at(0, 0));
-        EXPECT_TRUE(testx::near(img.at(799, 575), 210, 250, 255)) << str(img.at(799, 575));
-        EXPECT_TRUE(testx::near(img.at(400, 288), 108, 220, 240)) << str(img.at(400, 288));
+        EXPECT_TRUE(testx::near(img.hostPixel(0, 0), 6, 190, 225)) << str(img.hostPixel(0, 0));
+        EXPECT_TRUE(testx::near(img.hostPixel(799, 575), 210, 250, 255))
+            << str(img.hostPixel(799, 575));
+        EXPECT_TRUE(testx::near(img.hostPixel(400, 288), 108, 220, 240))
+            << str(img.hostPixel(400, 288));
         // The colour grows steadily along the way from one corner to the other.
-        EXPECT_LT(img.at(200, 144).r, img.at(400, 288).r);
-        EXPECT_LT(img.at(400, 288).r, img.at(600, 432).r);
+        EXPECT_LT(img.hostPixel(200, 144).r, img.hostPixel(400, 288).r);
+        EXPECT_LT(img.hostPixel(400, 288).r, img.hostPixel(600, 432).r);
         EXPECT_THROW(GraGradient(c.ps, {0, 0}, {{1, 1}}, {kFrom, kTo}, 7), Error);
     });
 }
@@ -66,7 +67,7 @@ TEST(Bitmap, FilledBoxAndOneDeviceFrameCoverExactlyTheirPixels) {
             for (int x = 0; x < 128; ++x) {
                 const bool edge = x == 0 || y == 0 || x == 127 || y == 21;
                 const bool frame = !edge && (x == 1 || y == 1 || x == 126 || y == 20);
-                const auto p = img.at(x, y);
+                const auto p = img.hostPixel(x, y);
                 if (frame) {
                     ASSERT_TRUE(testx::near(p, 255, 0, 0, 0)) << x << "," << y << " " << str(p);
                 } else {
@@ -98,7 +99,7 @@ TEST(Bitmap, TextIsMeasuredAndDrawnOnItsBaseline) {
         int inked = 0, outside = 0;
         for (int y = 0; y < 40; ++y) {
             for (int x = 0; x < 200; ++x) {
-                const bool ink = !testx::near(img.at(x, y), 255, 255, 255, 8);
+                const bool ink = !testx::near(img.hostPixel(x, y), 255, 255, 255, 8);
                 const bool inBox = x >= 3 && x <= 3 + small.upperRight.x &&
                                    y >= 10 + small.lowerLeft.y && y <= 10 + small.upperRight.y;
                 inked += ink && inBox;
@@ -131,10 +132,11 @@ TEST(Bitmap, CopiesTheDesktopAsTheServerShowsIt) {
         AppDesktop()->unlockPS();
         marker->destroy();
         const auto img = c.image();
-        EXPECT_TRUE(testx::near(img.at(10, screen.height - 10), 255, 0, 0, 0))
+        EXPECT_TRUE(testx::near(img.hostPixel(10, screen.height - 10), 255, 0, 0, 0))
             << "marker at the top";
-        EXPECT_TRUE(testx::near(img.at(10, 10), 0x33, 0x66, 0x99, 0)) << str(img.at(10, 10));
-        EXPECT_TRUE(testx::near(img.at(screen.width - 1, 60), 0x33, 0x66, 0x99, 0));
+        EXPECT_TRUE(testx::near(img.hostPixel(10, 10), 0x33, 0x66, 0x99, 0))
+            << str(img.hostPixel(10, 10));
+        EXPECT_TRUE(testx::near(img.hostPixel(screen.width - 1, 60), 0x33, 0x66, 0x99, 0));
         // A part of the desktop into a part of the bitmap: the 10x10 block whose upper left
         // 5x5 pixels are the marker's lower right corner.
         Canvas small(20, 20);
@@ -146,12 +148,16 @@ TEST(Bitmap, CopiesTheDesktopAsTheServerShowsIt) {
         GraBitBlt(small.ps, AppDesktop()->lockPS(), {0, 0, 9, 9}, {45, screen.height - 55});
         marker->destroy();
         const auto part = small.image();
-        EXPECT_TRUE(testx::near(part.at(0, 9), 0, 255, 0, 0)) << str(part.at(0, 9));
-        EXPECT_TRUE(testx::near(part.at(4, 5), 0, 255, 0, 0)) << str(part.at(4, 5));
-        EXPECT_TRUE(testx::near(part.at(5, 9), 0x33, 0x66, 0x99, 0)) << str(part.at(5, 9));
-        EXPECT_TRUE(testx::near(part.at(0, 4), 0x33, 0x66, 0x99, 0)) << str(part.at(0, 4));
-        EXPECT_TRUE(testx::near(part.at(9, 0), 0x33, 0x66, 0x99, 0)) << str(part.at(9, 0));
-        EXPECT_TRUE(testx::near(part.at(15, 15), 0, 0, 0, 0)) << "outside the target: untouched";
+        EXPECT_TRUE(testx::near(part.hostPixel(0, 9), 0, 255, 0, 0)) << str(part.hostPixel(0, 9));
+        EXPECT_TRUE(testx::near(part.hostPixel(4, 5), 0, 255, 0, 0)) << str(part.hostPixel(4, 5));
+        EXPECT_TRUE(testx::near(part.hostPixel(5, 9), 0x33, 0x66, 0x99, 0))
+            << str(part.hostPixel(5, 9));
+        EXPECT_TRUE(testx::near(part.hostPixel(0, 4), 0x33, 0x66, 0x99, 0))
+            << str(part.hostPixel(0, 4));
+        EXPECT_TRUE(testx::near(part.hostPixel(9, 0), 0x33, 0x66, 0x99, 0))
+            << str(part.hostPixel(9, 0));
+        EXPECT_TRUE(testx::near(part.hostPixel(15, 15), 0, 0, 0, 0))
+            << "outside the target: untouched";
     });
     x.paintRoot(0);
 }

@@ -31,26 +31,4 @@ bool PumpUntil(const std::function<bool()>& done, int ms) {
     return done();
 }
 
-BmpImage ReadBmp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    BmpImage img;
-    img.bytes.assign(std::istreambuf_iterator<char>(in), {});
-    if (img.bytes.size() >= 54) {
-        auto le32 = [&](std::size_t at) {
-            return static_cast<int>(img.bytes[at] | img.bytes[at + 1] << 8 |
-                                    img.bytes[at + 2] << 16 | img.bytes[at + 3] << 24);
-        };
-        img.width = le32(18);
-        img.height = le32(22);
-    }
-    return img;
-}
-
-testx::Pixel BmpImage::at(int x, int y) const {
-    const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-    const std::size_t off =
-        54 + row * static_cast<std::size_t>(y) + static_cast<std::size_t>(x) * 3;
-    return {bytes[off + 2], bytes[off + 1], bytes[off]};
-}
-
 } // namespace hosttest

@@ -2,6 +2,7 @@
 // errors reported to the test instead of ending the process.
 #pragma once
 
+#include "support/bmp.h"
 #include "support/xserver.h"
 
 #include <host/application.h>
@@ -18,14 +19,5 @@ void RunAsMain(const std::function<void()>& body);
 
 // Takes events and dispatches them until `done` or the time (ms) passes; returns `done()`.
 bool PumpUntil(const std::function<bool()>& done, int ms);
-
-// Reads a BMP written by XbpBitmap::saveFile: pixel (x, y) in host coordinates (y up).
-struct BmpImage {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> bytes;
-    testx::Pixel at(int x, int y) const;
-};
-BmpImage ReadBmp(const std::string& path);
 
 } // namespace hosttest

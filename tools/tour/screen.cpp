@@ -154,10 +154,25 @@ Image Image::grab(const testx::XServer& x, testx::Geometry area) {
     }
     for (int yy = 0; yy < area.height; ++yy) {
         for (int xx = 0; xx < area.width; ++xx) {
-            // A TrueColor visual with 8 bits per channel: red, green, blue masks in that order.
-            const unsigned long v = XGetPixel(xi.get(), xx, yy);
+            // Any TrueColor visual: the server's masks say where each channel lies.
+            const testx::Pixel p = x.decode(XGetPixel(xi.get(), xx, yy));
             img.pixels_[static_cast<std::size_t>(yy) * static_cast<std::size_t>(area.width) +
-                        static_cast<std::size_t>(xx)] = static_cast<std::uint32_t>(v & 0xffffff);
+                        static_cast<std::size_t>(xx)] =
+                static_cast<std::uint32_t>(p.r << 16 | p.g << 8 | p.b);
+        }
+    }
+    return img;
+}
+
+Image Image::of(testx::Geometry area, const std::function<testx::Pixel(int, int)>& pixel) {
+    Image img;
+    img.area_ = area;
+    img.pixels_.reserve(static_cast<std::size_t>(area.width) *
+                        static_cast<std::size_t>(area.height));
+    for (int yy = 0; yy < area.height; ++yy) {
+        for (int xx = 0; xx < area.width; ++xx) {
+            const testx::Pixel p = pixel(area.x + xx, area.y + yy);
+            img.pixels_.push_back(static_cast<std::uint32_t>(p.r << 16 | p.g << 8 | p.b));
         }
     }
     return img;

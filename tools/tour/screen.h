@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ class PrivateXvfb {
 class Image {
   public:
     static Image grab(const testx::XServer& x, testx::Geometry area);
+    // An image of `area` whose pixels come from `pixel(x, y)` (root coordinates).
+    static Image of(testx::Geometry area, const std::function<testx::Pixel(int, int)>& pixel);
 
     int width() const { return area_.width; }
     int height() const { return area_.height; }

@@ -1,47 +1,31 @@
-// Tip sizes measured through the runtime's public drawing API, as the tip worker measures them.
-// The runtime keeps one X connection per thread until the thread ends; measuring on a thread of
-// its own closes that connection at once, before the tour's private server may stop.
+// Tip sizes measured with pango directly, not through the runtime: the tour's expectation must
+// not share the code it checks, so a fault in the runtime's text measurement shows as a wrong
+// tip size.
 #include "tipsize.h"
 
-#include <host/application.h>
-#include <host/drawing.h>
-#include <host/windows.h>
+#include <pango/pangocairo.h>
 
-#include <exception>
-#include <thread>
+#include <memory>
 
 namespace tour {
 
-namespace {
-
-std::map<std::string, Size> measure(const std::vector<std::string>& texts) {
-    auto ps = host::XbpPresSpace::New()->create();
-    const auto desktop = host::AppDesktop();
-    ps->setFont(desktop->lockPS()->setFont());
-    desktop->unlockPS();
+std::map<std::string, Size> tipSizes(const std::vector<std::string>& texts) {
+    const std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
+        cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1), cairo_surface_destroy);
+    const std::unique_ptr<cairo_t, decltype(&cairo_destroy)> cr(cairo_create(surface.get()),
+                                                                cairo_destroy);
+    const std::unique_ptr<PangoFontDescription, decltype(&pango_font_description_free)> font(
+        pango_font_description_from_string(kDesktopFont), pango_font_description_free);
     std::map<std::string, Size> sizes;
     for (const auto& text : texts) {
-        const host::TextBox box = host::GraQueryTextBox(ps, text);
-        sizes[text] = {box.upperRight.x - box.lowerLeft.x + 8,
-                       box.upperRight.y - box.lowerLeft.y + 6};
-    }
-    return sizes;
-}
-
-} // namespace
-
-std::map<std::string, Size> tipSizes(const std::vector<std::string>& texts) {
-    std::map<std::string, Size> sizes;
-    std::exception_ptr failure;
-    std::thread([&] {
-        try {
-            sizes = measure(texts);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }).join();
-    if (failure) {
-        std::rethrow_exception(failure);
+        const std::unique_ptr<PangoLayout, decltype(&g_object_unref)> layout(
+            pango_cairo_create_layout(cr.get()), g_object_unref);
+        pango_layout_set_font_description(layout.get(), font.get());
+        pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
+        // The text's box: its logical extents (advance width; ascent plus descent).
+        PangoRectangle logical{};
+        pango_layout_get_pixel_extents(layout.get(), nullptr, &logical);
+        sizes[text] = {logical.width + 8, logical.height + 6};
     }
     return sizes;
 }

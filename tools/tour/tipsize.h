@@ -1,5 +1,5 @@
-// The size the runtime gives a tip for its text: the text's box in the desktop's font plus 4
-// pixels left and right and 3 above and below.
+// The size a tip gets for its text: the text's box in the desktop's font plus 4 pixels left
+// and right and 3 above and below.
 #pragma once
 
 #include "tour.h"
@@ -10,7 +10,10 @@
 
 namespace tour {
 
-// Asks the runtime, on a thread of its own, on the X server named by $DISPLAY.
+// The desktop's font as the design names it (a fontconfig default).
+inline constexpr const char* kDesktopFont = "Sans 10";
+
+// Measured with pango on an image surface, independently of the runtime.
 std::map<std::string, Size> tipSizes(const std::vector<std::string>& texts);
 
 } // namespace tour

@@ -58,6 +58,13 @@ class Tour {
     };
 
     void progress(int step, const std::string& what) const;
+    // Gives the dialog the keyboard as a person would by clicking its title (a window
+    // manager's _NET_ACTIVE_WINDOW, or the focus itself on a bare server).
+    bool activateDialog(const std::string& why);
+    // Where a window (its frame, when the window manager gives extents) must stand: centred on
+    // `monitor`; checked within 2 px.
+    void checkCentred(const std::string& name, testx::Window w, const testx::Geometry& monitor);
+    testx::Geometry shotArea() const;
     bool openMenuByPointer();
     bool menusOpen(std::size_t count);
     Point entry(std::size_t level, int n, int count) const;
@@ -77,9 +84,12 @@ class Tour {
     testx::XServer x_;
     std::filesystem::path folder_; // where menutest runs and leaves its captures
     std::unique_ptr<testx::Child> program_;
-    testx::Geometry dialog_;
+    testx::Window dialogWindow_ = 0;
+    testx::Geometry dialog_;  // the client
+    testx::Geometry frame_;   // what the user sees: the client and the window manager's frame
+    testx::Geometry monitor_; // the monitor the dialog belongs on
     testx::Geometry bar_;
-    std::optional<Image> dialogPicture_; // the dialog as first shown, for the capture checks
+    std::optional<Image> desktopBefore_; // the whole screen just before the program started
     std::map<std::string, Size> tipSizes_;
     Clock::time_point started_;
     double startedWall_ = 0; // wall-clock seconds, to compare with file times

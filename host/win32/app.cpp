@@ -343,9 +343,9 @@ std::shared_ptr<XbpWindow> SetAppFocus(std::shared_ptr<XbpWindow> window) {
         app().focus = window;
     }
     // Only a window of the calling thread can take the keyboard focus; others keep theirs.
-    if (window && window->isCreated() && !window->impl().desktop &&
-        window->impl().thread == GetCurrentThreadId()) {
-        SetFocus(window->impl().hwnd);
+    if (window && window->isCreated() && !Impl(*window).desktop &&
+        Impl(*window).thread == GetCurrentThreadId()) {
+        SetFocus(Impl(*window).hwnd);
     }
     return previous;
 }
@@ -406,9 +406,9 @@ int ConfirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& messa
     // window of the thread is disabled (task-modal).
     HWND hwnd = nullptr;
     for (const auto& candidate : {owner, win32::AppWindow()}) {
-        if (candidate && candidate->isCreated() && !candidate->impl().desktop &&
-            candidate->impl().thread == GetCurrentThreadId()) {
-            hwnd = candidate->impl().hwnd;
+        if (candidate && candidate->isCreated() && !Impl(*candidate).desktop &&
+            Impl(*candidate).thread == GetCurrentThreadId()) {
+            hwnd = Impl(*candidate).hwnd;
             break;
         }
     }

@@ -237,7 +237,7 @@ template <typename F> bool withDc(const std::shared_ptr<XbpPresSpace>& ps, F&& d
     if (!ps) {
         throw Error("drawing", "no presentation space (NIL) given");
     }
-    PresSpaceImpl& p = ps->impl();
+    PresSpaceImpl& p = Impl(*ps);
     HDC dc = p.dc();
     if (!dc) {
         return false;
@@ -291,8 +291,8 @@ XbpBitmap::XbpBitmap() : impl_(std::make_unique<detail::BitmapImpl>()) {}
 
 XbpBitmap::~XbpBitmap() {
     if (impl_->ps) {
-        impl_->ps->impl().bitmap = nullptr;
-        impl_->ps->impl().target = Target::Unbound;
+        Impl(*impl_->ps).bitmap = nullptr;
+        Impl(*impl_->ps).target = Target::Unbound;
     }
 }
 
@@ -308,11 +308,11 @@ std::shared_ptr<XbpBitmap> XbpBitmap::create() {
 std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace> ps) {
     auto previous = impl_->ps;
     if (previous) {
-        previous->impl().bitmap = nullptr;
-        previous->impl().target = Target::Unbound;
+        Impl(*previous).bitmap = nullptr;
+        Impl(*previous).target = Target::Unbound;
     }
     if (ps) {
-        auto& p = ps->impl();
+        auto& p = Impl(*ps);
         if (p.target == Target::ToWindow || p.target == Target::ToScreen) {
             throw Error("XbpBitmap:presSpace", "the presentation space belongs to a window");
         }
@@ -384,7 +384,7 @@ bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
     // GDI fills only horizontal and vertical gradients; this one runs in any direction, so the
     // pixels are computed here, at their centres, with evenly spaced colour stops. Bitmaps are
     // written in place; other targets get a copy through a scratch surface.
-    PresSpaceImpl& p = ps->impl();
+    PresSpaceImpl& p = Impl(*ps);
     HDC dc = p.dc();
     if (!dc) {
         return false;
@@ -447,13 +447,13 @@ bool GraBitBlt(const std::shared_ptr<XbpPresSpace>& target,
     if (w <= 0 || h <= 0) {
         return false;
     }
-    HDC from = source->impl().dc();
+    HDC from = Impl(*source).dc();
     if (!from) {
         return false;
     }
-    const int sourceHeight = source->impl().height();
+    const int sourceHeight = Impl(*source).height();
     // The screen as a source includes layered windows (tips, menus) in the copy.
-    const DWORD rop = source->impl().target == Target::ToScreen ? SRCCOPY | CAPTUREBLT : SRCCOPY;
+    const DWORD rop = Impl(*source).target == Target::ToScreen ? SRCCOPY | CAPTUREBLT : SRCCOPY;
     return withDc(target, [&](HDC dc, PresSpaceImpl&, int height) {
         const int dstTop = win32::ToDeviceRow(targetRect.y2, height);
         const int srcTop = win32::ToDeviceY(sourceAt.y + h, sourceHeight);
@@ -502,7 +502,7 @@ TextBox GraQueryTextBox(const std::shared_ptr<XbpPresSpace>& ps, const std::stri
         throw Error("GraQueryTextBox", "no presentation space (NIL) given");
     }
     HDC dc = measuringDc();
-    const win32::Selection font(dc, win32::FontFor(ps->impl().font));
+    const win32::Selection font(dc, win32::FontFor(Impl(*ps).font));
     const std::wstring wide = win32::Widen(text);
     SIZE extent{};
     GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);

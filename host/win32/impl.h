@@ -2,6 +2,8 @@
 // User32 handles, and the helpers the driver's files share. Only host/win32 sees this.
 #pragma once
 
+#include "../core/access.h"
+
 #include <host/application.h>
 #include <host/drawing.h>
 #include <host/windows.h>

@@ -111,10 +111,10 @@ void runCallback(const Callback<void()>& callback) {
 
 detail::MenuImpl* implOf(const std::shared_ptr<XbpPart>& part) {
     if (auto menu = std::dynamic_pointer_cast<XbpMenu>(part)) {
-        return &menu->impl();
+        return &Impl(*menu);
     }
     if (auto bar = std::dynamic_pointer_cast<XbpMenuBar>(part)) {
-        return &bar->impl();
+        return &Impl(*bar);
     }
     return nullptr;
 }
@@ -157,7 +157,7 @@ void MenuImpl::fill() {
     removeAll(menu.get());
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (auto sub = submenuOf(items[i])) {
-            HMENU popup = sub->impl().ensure(false, sub);
+            HMENU popup = Impl(*sub).ensure(false, sub);
             AppendMenuW(menu.get(), MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup),
                         nativeCaption(sub->title()).c_str());
         } else {
@@ -225,7 +225,7 @@ bool HandleMenuMessage(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT& res
         } else if (const auto entry = table().entry(LOWORD(wp))) {
             number = entry->number;
         }
-        detail::MenuImpl& m = menu->impl();
+        detail::MenuImpl& m = Impl(*menu);
         if (number > 0 && number != m.marked) {
             m.marked = number;
             if (m.itemMarked) {
@@ -240,8 +240,8 @@ bool HandleMenuMessage(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT& res
         if (!menu) {
             return false;
         }
-        menu->impl().marked = 0;
-        runCallback(menu->impl().endMenu);
+        Impl(*menu).marked = 0;
+        runCallback(Impl(*menu).endMenu);
         result = 0;
         return true;
     }
@@ -251,7 +251,7 @@ bool HandleMenuMessage(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT& res
         if (!bar || wp) {
             return false;
         }
-        runCallback(bar->impl().endMenu);
+        runCallback(Impl(*bar).endMenu);
         result = 0;
         return true;
     }
@@ -281,7 +281,7 @@ bool HandleMenuMessage(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT& res
 }
 
 void AttachMenuBar(XbpMenuBar& bar, HWND window) {
-    detail::MenuImpl& b = bar.impl();
+    detail::MenuImpl& b = Impl(bar);
     HMENU menu = b.ensure(true, bar.shared_from_this());
     b.fill();
     b.window = window;
@@ -290,7 +290,7 @@ void AttachMenuBar(XbpMenuBar& bar, HWND window) {
 }
 
 void DetachMenuBar(XbpMenuBar& bar) {
-    detail::MenuImpl& b = bar.impl();
+    detail::MenuImpl& b = Impl(bar);
     if (HWND window = std::exchange(b.window, nullptr); window && IsWindow(window)) {
         SetMenu(window, nullptr);
     }
@@ -348,9 +348,9 @@ void XbpMenuBar::handleEvent(int, Param, Param, std::nullopt_t) {}
 XbpMenu::XbpMenu(std::shared_ptr<XbpPart> parent) : impl_(std::make_unique<detail::MenuImpl>()) {
     impl_->parent = parent;
     if (auto bar = std::dynamic_pointer_cast<XbpMenuBar>(parent)) {
-        impl_->font = bar->impl().font;
+        impl_->font = Impl(*bar).font;
     } else if (auto menu = std::dynamic_pointer_cast<XbpMenu>(parent)) {
-        impl_->font = menu->impl().font;
+        impl_->font = Impl(*menu).font;
     }
 }
 

@@ -120,8 +120,8 @@ void paintWindow(detail::WindowImpl& w, HDC dc) {
     GetClientRect(w.hwnd, &client);
     const int cw = client.right;
     const int ch = client.bottom;
-    if (w.bitmap && !w.bitmap->impl().surface.empty()) {
-        const win32::Surface& image = w.bitmap->impl().surface;
+    if (w.bitmap && !Impl(*w.bitmap).surface.empty()) {
+        const win32::Surface& image = Impl(*w.bitmap).surface;
         if (w.options & bmp::Scaled) {
             // Scaled to fill the area, so a resized dialog still shows the whole picture.
             SetStretchBltMode(dc, HALFTONE);
@@ -164,8 +164,8 @@ void layoutDrawingArea(XbpDialog& dialog) {
     if (!area || !area->isCreated()) {
         return;
     }
-    const Size client = dialog.impl().clientSize();
-    detail::WindowImpl& a = area->impl();
+    const Size client = Impl(dialog).clientSize();
+    detail::WindowImpl& a = Impl(*area);
     a.pos = Point{0, 0};
     a.size = client;
     MoveWindow(a.hwnd, 0, 0, client.width, client.height, TRUE);
@@ -219,7 +219,7 @@ bool handleMessage(detail::WindowImpl& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM
         if (dialog) {
             // The client area takes the keys typed in a dialog.
             if (auto area = dialog->drawingArea(); area && area->isCreated()) {
-                SetFocus(area->impl().hwnd);
+                SetFocus(Impl(*area).hwnd);
                 return true;
             }
         }
@@ -352,15 +352,15 @@ namespace detail {
 
 bool WindowImpl::isTopLevel() const {
     auto p = parent.lock();
-    return !p || p->impl().desktop;
+    return !p || Impl(*p).desktop;
 }
 
 int WindowImpl::parentHeight() const {
     auto p = parent.lock();
-    if (!p || p->impl().desktop) {
+    if (!p || Impl(*p).desktop) {
         return win32::ScreenSize().height;
     }
-    return p->impl().clientSize().height;
+    return Impl(*p).clientSize().height;
 }
 
 Size WindowImpl::clientSize() const {
@@ -517,7 +517,7 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
     if (w.desktop) {
         // Every caller gets a space of its own on the screen's DC.
         auto ps = XbpPresSpace::New();
-        auto& p = ps->impl();
+        auto& p = Impl(*ps);
         p.target = detail::PresSpaceImpl::Target::ToScreen;
         p.screen = std::make_unique<win32::WindowDc>(nullptr);
         p.font = w.font;
@@ -527,7 +527,7 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
     requireCreated(w, "XbpWindow:lockPS");
     if (!w.lockedPS) {
         w.lockedPS = XbpPresSpace::New();
-        auto& p = w.lockedPS->impl();
+        auto& p = Impl(*w.lockedPS);
         p.target = detail::PresSpaceImpl::Target::ToWindow;
         p.window = &w;
         p.font = w.font;
@@ -551,8 +551,8 @@ void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
     if (!locked) {
         return;
     }
-    locked->impl().flush();
-    locked->impl().screen.reset();
+    Impl(*locked).flush();
+    Impl(*locked).screen.reset();
     if (!ps || ps == w.lockedPS) {
         w.lockedPS.reset();
     }
@@ -706,7 +706,7 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     PresParams inherited{{pp::Foreground, w.fg}, {pp::Background, w.bg}, {pp::Font, w.font}};
     const Size client = w.clientSize();
     s.drawingArea.reset(new XbpDrawingArea(self, Point{0, 0}, client, inherited, true));
-    detail::WindowImpl& a = s.drawingArea->impl();
+    detail::WindowImpl& a = Impl(*s.drawingArea);
     a.self = s.drawingArea;
     makeWindow(a, 0, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, L"", POINT{0, 0}, client, w.hwnd);
     a.created = true;
@@ -727,7 +727,7 @@ void XbpDialog::destroy() {
     }
     if (s.drawingArea && s.drawingArea->isCreated()) {
         // The system destroys the child with its parent.
-        detail::WindowImpl& a = s.drawingArea->impl();
+        detail::WindowImpl& a = Impl(*s.drawingArea);
         a.lockedPS.reset();
         a.hwnd = nullptr;
         a.created = false;
@@ -752,7 +752,7 @@ std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
     if (!s.menuBar) {
         auto self = std::static_pointer_cast<XbpDialog>(shared_from_this());
         s.menuBar.reset(new XbpMenuBar(self));
-        s.menuBar->impl().font = impl_->font;
+        Impl(*s.menuBar).font = impl_->font;
         if (impl_->created) {
             win32::AttachMenuBar(*s.menuBar, impl_->hwnd);
             configure();

@@ -187,7 +187,7 @@ bool noteConfigure(const std::shared_ptr<XbpPart>& part, const XConfigureEvent& 
     if (!w) {
         return false;
     }
-    detail::WindowImpl& impl = w->impl();
+    detail::WindowImpl& impl = Impl(*w);
     const Size size{e.width, e.height};
     const bool resized = impl.serverSize != size;
     impl.serverSize = size;
@@ -452,8 +452,8 @@ std::shared_ptr<XbpWindow> SetAppFocus(std::shared_ptr<XbpWindow> window) {
     }
     std::shared_ptr<Connection> conn = Connection::current();
     x11::ErrorTrap trap(conn->dpy()); // an unviewable window cannot take the focus: not fatal
-    if (window && window->isCreated() && !window->impl().desktop) {
-        XSetInputFocus(conn->dpy(), window->impl().xid, RevertToParent, CurrentTime);
+    if (window && window->isCreated() && !Impl(*window).desktop) {
+        XSetInputFocus(conn->dpy(), Impl(*window).xid, RevertToParent, CurrentTime);
     } else {
         XSetInputFocus(conn->dpy(), PointerRoot, RevertToPointerRoot, CurrentTime);
     }
@@ -465,7 +465,7 @@ void CenterControl(const std::shared_ptr<XbpWindow>& window) {
     if (!window) {
         throw Error("CenterControl", "no window (NIL) given");
     }
-    detail::WindowImpl& w = window->impl();
+    detail::WindowImpl& w = Impl(*window);
     const Size inner = window->currentSize();
     if (!w.isTopLevel()) {
         const Size outer = window->parent()->currentSize();

@@ -168,8 +168,8 @@ bool GraBitBlt(const std::shared_ptr<XbpPresSpace>& target,
     if (!target || !source) {
         throw Error("GraBitBlt", "no presentation space (NIL) given");
     }
-    PresSpaceImpl& t = target->impl();
-    PresSpaceImpl& s = source->impl();
+    PresSpaceImpl& t = Impl(*target);
+    PresSpaceImpl& s = Impl(*source);
     const int w = targetRect.width();
     const int h = targetRect.height();
     if (w <= 0 || h <= 0) {

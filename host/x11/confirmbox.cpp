@@ -81,9 +81,9 @@ bool isInput(int code) {
 
 // The top-level X window of a window object (a drawing area's dialog), or 0.
 ::Window topLevelOf(std::shared_ptr<XbpWindow> w) {
-    while (w && w->isCreated() && !w->impl().desktop) {
-        if (w->impl().isTopLevel()) {
-            return w->impl().xid;
+    while (w && w->isCreated() && !Impl(*w).desktop) {
+        if (Impl(*w).isTopLevel()) {
+            return Impl(*w).xid;
         }
         w = w->parent();
     }

@@ -183,7 +183,7 @@ template <typename F> bool withCairo(const std::shared_ptr<XbpPresSpace>& ps, F&
     if (!ps) {
         throw Error("drawing", "no presentation space (NIL) given");
     }
-    PresSpaceImpl& p = ps->impl();
+    PresSpaceImpl& p = Impl(*ps);
     cairo_surface_t* s = p.surface();
     if (!s) {
         return false;
@@ -289,8 +289,8 @@ XbpBitmap::XbpBitmap() : impl_(std::make_unique<detail::BitmapImpl>()) {}
 
 XbpBitmap::~XbpBitmap() {
     if (impl_->ps) {
-        impl_->ps->impl().bitmap = nullptr;
-        impl_->ps->impl().target = detail::PresSpaceImpl::Target::Unbound;
+        Impl(*impl_->ps).bitmap = nullptr;
+        Impl(*impl_->ps).target = detail::PresSpaceImpl::Target::Unbound;
     }
 }
 
@@ -306,11 +306,11 @@ std::shared_ptr<XbpBitmap> XbpBitmap::create() {
 std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace> ps) {
     auto previous = impl_->ps;
     if (previous) {
-        previous->impl().bitmap = nullptr;
-        previous->impl().target = detail::PresSpaceImpl::Target::Unbound;
+        Impl(*previous).bitmap = nullptr;
+        Impl(*previous).target = detail::PresSpaceImpl::Target::Unbound;
     }
     if (ps) {
-        auto& p = ps->impl();
+        auto& p = Impl(*ps);
         if (p.target == detail::PresSpaceImpl::Target::ToWindow) {
             throw Error("XbpBitmap:presSpace", "the presentation space belongs to a window");
         }
@@ -453,7 +453,7 @@ TextBox GraQueryTextBox(const std::shared_ptr<XbpPresSpace>& ps, const std::stri
     if (!ps) {
         throw Error("GraQueryTextBox", "no presentation space (NIL) given");
     }
-    x11::LayoutPtr layout = x11::MakeLayout(measuringContext(), ps->impl().font, text);
+    x11::LayoutPtr layout = x11::MakeLayout(measuringContext(), Impl(*ps).font, text);
     PangoRectangle logical{};
     pango_layout_get_pixel_extents(layout.get(), nullptr, &logical);
     const int ascent = PANGO_PIXELS(pango_layout_get_baseline(layout.get()));

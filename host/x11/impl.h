@@ -1,6 +1,7 @@
 // The X11 state behind the public window and drawing objects. Only host/x11 sees this.
 #pragma once
 
+#include "../core/access.h"
 #include "connection.h"
 #include "handles.h"
 

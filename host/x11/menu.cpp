@@ -26,13 +26,13 @@ std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item) {
 
 // The bar a menu hangs from, through its parents; nullptr for a menu outside any bar.
 std::shared_ptr<XbpMenuBar> barOf(XbpMenu& menu) {
-    std::shared_ptr<XbpPart> parent = menu.impl().parent.lock();
+    std::shared_ptr<XbpPart> parent = Impl(menu).parent.lock();
     for (int depth = 0; parent && depth < 64; ++depth) {
         if (auto bar = std::dynamic_pointer_cast<XbpMenuBar>(parent)) {
             return bar;
         }
         auto up = std::dynamic_pointer_cast<XbpMenu>(parent);
-        parent = up ? up->impl().parent.lock() : nullptr;
+        parent = up ? Impl(*up).parent.lock() : nullptr;
     }
     return nullptr;
 }
@@ -48,14 +48,14 @@ void repaintStrip(MenuImpl& b) {
 
 ::Window dialogWindow(const MenuImpl& b) {
     auto dlg = b.dialog.lock();
-    return dlg && dlg->isCreated() ? dlg->impl().xid : 0;
+    return dlg && dlg->isCreated() ? Impl(*dlg).xid : 0;
 }
 
 // ---- Menu mode on X11 ------------------------------------------------------------------------
 
 // What menu mode's decisions read of the menus: entries, submenus, mnemonics, callbacks.
 MenuImpl& implOf(MenuId id, MenuImpl& bar) {
-    return id ? const_cast<XbpMenu*>(static_cast<const XbpMenu*>(id))->impl() : bar;
+    return id ? Impl(*const_cast<XbpMenu*>(static_cast<const XbpMenu*>(id))) : bar;
 }
 
 } // namespace
@@ -99,7 +99,7 @@ namespace {
 // (grabs, popups, repaints), then its callbacks.
 class Session {
   public:
-    explicit Session(XbpMenuBar& bar) : b_(bar.impl()) {}
+    explicit Session(XbpMenuBar& bar) : b_(Impl(bar)) {}
 
     menus::MenuMode& mode() { return *b_.mode; }
 
@@ -130,7 +130,7 @@ class Session {
     menus::Hit hitAt(int rootX, int rootY) const {
         menus::Hit hit;
         for (int i = static_cast<int>(b_.openMenus.size()) - 1; i >= 0; --i) {
-            const auto& p = b_.openMenus[static_cast<std::size_t>(i)]->impl().popup;
+            const auto& p = Impl(*b_.openMenus[static_cast<std::size_t>(i)]).popup;
             if (p && p->contains(rootX, rootY)) {
                 hit.level = i;
                 hit.entry = p->entryAt(rootX, rootY);
@@ -162,7 +162,7 @@ class Session {
             break;
         case Kind::Close:
             if (d.level < static_cast<int>(b_.openMenus.size())) {
-                MenuImpl& m = b_.openMenus[static_cast<std::size_t>(d.level)]->impl();
+                MenuImpl& m = Impl(*b_.openMenus[static_cast<std::size_t>(d.level)]);
                 m.popup.reset();
                 m.marked = 0;
                 b_.openMenus.resize(static_cast<std::size_t>(d.level));
@@ -170,7 +170,7 @@ class Session {
             break;
         case Kind::Repaint:
             if (d.level < static_cast<int>(b_.openMenus.size())) {
-                MenuImpl& m = b_.openMenus[static_cast<std::size_t>(d.level)]->impl();
+                MenuImpl& m = Impl(*b_.openMenus[static_cast<std::size_t>(d.level)]);
                 m.marked = d.marked;
                 detail::PaintPopup(m);
             }
@@ -191,14 +191,14 @@ class Session {
             altRight = DisplayWidth(b_.conn->dpy(), b_.conn->screen());
         } else {
             const detail::Popup& p =
-                *b_.openMenus.at(static_cast<std::size_t>(d.level) - 1)->impl().popup;
+                *Impl(*b_.openMenus.at(static_cast<std::size_t>(d.level) - 1)).popup;
             x = p.x + p.width - 3;
             y = p.y + p.boxes.at(anchor).y - 4;
             altRight = p.x + 3;
         }
         b_.openMenus.resize(static_cast<std::size_t>(d.level));
         b_.openMenus.push_back(object);
-        object->impl().marked = 0;
+        Impl(*object).marked = 0;
         detail::OpenPopup(*object, x, y, altRight, d.level == 0, dialogWindow(b_));
     }
 
@@ -242,10 +242,10 @@ bool IsPrivateInput(const XbpPart& part) {
 
 int PrivateWindowHeight(const XbpPart& part) {
     if (const auto* bar = dynamic_cast<const XbpMenuBar*>(&part)) {
-        return const_cast<XbpMenuBar*>(bar)->impl().height;
+        return Impl(*const_cast<XbpMenuBar*>(bar)).height;
     }
     if (const auto* menu = dynamic_cast<const XbpMenu*>(&part)) {
-        const auto& popup = const_cast<XbpMenu*>(menu)->impl().popup;
+        const auto& popup = Impl(*const_cast<XbpMenu*>(menu)).popup;
         return popup ? popup->height : 0;
     }
     if (const auto* other = dynamic_cast<const PrivatePart*>(&part)) {

@@ -4,6 +4,7 @@
 // pointer and key input reaches it, and it routes that input to the open menus.
 #pragma once
 
+#include "../core/access.h"
 #include "connection.h"
 #include "handles.h"
 #include "menu_mode.h"
@@ -109,7 +110,7 @@ struct MenuImpl {
 
 // Builds the menu's popup from its entries, shows it with its top left corner at a root
 // position and paints it. A popup that would leave the screen at the right ends at `altRight`
-// instead (for a submenu: the left edge of its parent). Sets menu.impl().popup.
+// instead (for a submenu: the left edge of its parent). Sets the menu's popup.
 void OpenPopup(XbpMenu& menu, int rootX, int rootY, int altRight, bool dropdown,
                ::Window transientFor);
 void PaintPopup(MenuImpl& menu);

@@ -207,7 +207,7 @@ int Popup::entryAt(int rootX, int rootY) const {
 
 void OpenPopup(XbpMenu& menu, int rootX, int rootY, int altRight, bool dropdown,
                ::Window transientFor) {
-    MenuImpl& m = menu.impl();
+    MenuImpl& m = Impl(menu);
     auto p = std::make_unique<Popup>();
     p->conn = x11::Connection::current();
     x11::Connection& c = *p->conn;

@@ -218,12 +218,12 @@ namespace detail {
 
 bool WindowImpl::isTopLevel() const {
     auto p = parent.lock();
-    return !p || p->impl().desktop;
+    return !p || Impl(*p).desktop;
 }
 
 int WindowImpl::parentHeight() const {
     auto p = parent.lock();
-    if (!p || p->impl().desktop) {
+    if (!p || Impl(*p).desktop) {
         return (conn ? conn : Connection::current())->rootSize().height;
     }
     return p->currentSize().height;
@@ -377,7 +377,7 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
     if (w.desktop) {
         // Every caller gets a space of its own, on its own thread's connection.
         auto ps = XbpPresSpace::New();
-        auto& p = ps->impl();
+        auto& p = Impl(*ps);
         p.conn = Connection::current();
         p.target = detail::PresSpaceImpl::Target::ToWindow;
         p.window = p.conn->root();
@@ -389,7 +389,7 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
     requireCreated(w, "XbpWindow:lockPS");
     if (!w.lockedPS) {
         w.lockedPS = XbpPresSpace::New();
-        auto& p = w.lockedPS->impl();
+        auto& p = Impl(*w.lockedPS);
         p.conn = w.conn;
         p.target = detail::PresSpaceImpl::Target::ToWindow;
         p.window = w.xid;
@@ -397,7 +397,7 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
         p.color = w.fg;
         p.created = true;
     }
-    auto& p = w.lockedPS->impl();
+    auto& p = Impl(*w.lockedPS);
     if (p.windowSize != currentSize()) {
         p.windowSurface.reset();
         p.windowSize = currentSize();
@@ -411,11 +411,11 @@ void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
     if (!locked) {
         return;
     }
-    locked->impl().flush();
-    if (locked->impl().conn) {
-        XSync(locked->impl().conn->dpy(), False); // the server has the pixels
+    Impl(*locked).flush();
+    if (Impl(*locked).conn) {
+        XSync(Impl(*locked).conn->dpy(), False); // the server has the pixels
     }
-    locked->impl().windowSurface.reset();
+    Impl(*locked).windowSurface.reset();
     if (!ps || ps == w.lockedPS) {
         w.lockedPS.reset();
     }
@@ -506,7 +506,7 @@ namespace {
 // socket: the server reads the pixels where they are. The sync keeps them unchanged until it
 // has (the program may draw into the bitmap right after).
 bool putShared(detail::WindowImpl& w, Size area) {
-    detail::BitmapImpl& b = w.bitmap->impl();
+    detail::BitmapImpl& b = Impl(*w.bitmap);
     if (b.size() != area || w.conn->depth() != 24) {
         return false;
     }
@@ -532,7 +532,7 @@ bool putShared(detail::WindowImpl& w, Size area) {
 } // namespace
 
 void PaintDrawingArea(detail::WindowImpl& w) {
-    if (!w.created || !w.bitmap || !w.bitmap->impl().cairo()) {
+    if (!w.created || !w.bitmap || !Impl(*w.bitmap).cairo()) {
         return;
     }
     const Size area = w.size.value_or(Size{});
@@ -542,7 +542,7 @@ void PaintDrawingArea(detail::WindowImpl& w) {
     SurfacePtr surface(
         cairo_xlib_surface_create(w.conn->dpy(), w.xid, w.conn->visual(), area.width, area.height));
     CairoPtr cr(cairo_create(surface.get()));
-    cairo_surface_t* image = w.bitmap->impl().cairo();
+    cairo_surface_t* image = Impl(*w.bitmap).cairo();
     const Size bs = w.bitmap->size();
     if ((w.options & bmp::Scaled) && bs != area) {
         // Scaled to fill the area, so a resized dialog still shows the whole picture.
@@ -628,7 +628,7 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     auto self = std::static_pointer_cast<XbpWindow>(shared_from_this());
     PresParams inherited{{pp::Foreground, w.fg}, {pp::Background, w.bg}, {pp::Font, w.font}};
     s.drawingArea.reset(new XbpDrawingArea(self, Point{0, 0}, size, inherited, true));
-    detail::WindowImpl& a = s.drawingArea->impl();
+    detail::WindowImpl& a = Impl(*s.drawingArea);
     a.self = s.drawingArea;
     a.conn = w.conn;
     a.serverSize = size;
@@ -638,7 +638,7 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     a.registerSelf();
     XMapWindow(w.conn->dpy(), a.xid);
     if (s.menuBar) {
-        s.menuBar->impl().createStrip(w.xid, size.width, s.menuBar);
+        Impl(*s.menuBar).createStrip(w.xid, size.width, s.menuBar);
     }
     configure();
     if (w.visible) {
@@ -650,11 +650,11 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
 void XbpDialog::destroy() {
     DialogState& s = *state_;
     if (s.menuBar) {
-        s.menuBar->impl().destroyStrip();
+        Impl(*s.menuBar).destroyStrip();
     }
     if (s.drawingArea && s.drawingArea->isCreated()) {
         // The server destroys the child with its parent; only our table needs the news.
-        detail::WindowImpl& a = s.drawingArea->impl();
+        detail::WindowImpl& a = Impl(*s.drawingArea);
         a.lockedPS.reset();
         a.conn->unregisterWindow(a.xid);
         a.xid = 0;
@@ -671,14 +671,14 @@ bool XbpDialog::configure() {
     }
     const Size size = currentSize();
     int barHeight = 0;
-    if (s.menuBar && s.menuBar->impl().strip) {
-        detail::MenuImpl& bar = s.menuBar->impl();
+    if (s.menuBar && Impl(*s.menuBar).strip) {
+        detail::MenuImpl& bar = Impl(*s.menuBar);
         barHeight = std::min(bar.height, size.height - 1);
         XMoveResizeWindow(w.conn->dpy(), bar.strip, 0, 0, static_cast<unsigned>(size.width),
                           static_cast<unsigned>(barHeight));
     }
     if (s.drawingArea && s.drawingArea->isCreated()) {
-        detail::WindowImpl& a = s.drawingArea->impl();
+        detail::WindowImpl& a = Impl(*s.drawingArea);
         const Size areaSize{size.width, size.height - barHeight};
         a.size = areaSize;
         a.serverSize = areaSize; // we asked for it: its ConfigureNotify is no news
@@ -699,9 +699,9 @@ std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
     if (!s.menuBar) {
         auto self = std::static_pointer_cast<XbpDialog>(shared_from_this());
         s.menuBar.reset(new XbpMenuBar(self));
-        s.menuBar->impl().font = impl_->font;
+        Impl(*s.menuBar).font = impl_->font;
         if (impl_->created) {
-            s.menuBar->impl().createStrip(impl_->xid, currentSize().width, s.menuBar);
+            Impl(*s.menuBar).createStrip(impl_->xid, currentSize().width, s.menuBar);
             configure();
         }
     }

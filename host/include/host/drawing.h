@@ -15,6 +15,7 @@ namespace host {
 namespace detail {
 struct PresSpaceImpl;
 struct BitmapImpl;
+struct Access; // the driver's way to the state behind these objects
 } // namespace detail
 
 // A font by its description, as fontconfig and pango read it ("Sans 10", "DejaVu Sans Bold 12").
@@ -44,10 +45,9 @@ class XbpPresSpace : public std::enable_shared_from_this<XbpPresSpace> {
 
     Size size() const; // the surface's size in pixels ({0, 0} when unbound)
 
-    detail::PresSpaceImpl& impl() { return *impl_; }
-
   private:
     XbpPresSpace();
+    friend struct detail::Access;
     std::unique_ptr<detail::PresSpaceImpl> impl_;
 };
 
@@ -79,10 +79,9 @@ class XbpBitmap : public std::enable_shared_from_this<XbpBitmap> {
     // that names the file and the reason ("<program>: warning: <file>: <reason>").
     bool saveFile(const std::string& path) const;
 
-    detail::BitmapImpl& impl() { return *impl_; }
-
   private:
     XbpBitmap();
+    friend struct detail::Access;
     std::unique_ptr<detail::BitmapImpl> impl_;
 };
 

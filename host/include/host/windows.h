@@ -18,6 +18,7 @@ namespace host {
 namespace detail {
 struct WindowImpl;
 struct MenuImpl;
+struct Access; // the driver's way to the state behind these objects
 } // namespace detail
 
 // Presentation parameters: colours and the font a window starts with.
@@ -78,9 +79,8 @@ class XbpWindow : public XbpPart {
 
     void handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t = Nil) override;
 
-    detail::WindowImpl& impl() { return *impl_; }
-
   protected:
+    friend struct detail::Access;
     XbpWindow(std::shared_ptr<XbpWindow> parent, std::optional<Point> pos, std::optional<Size> size,
               PresParams presParams, bool visible);
     std::unique_ptr<detail::WindowImpl> impl_;
@@ -177,11 +177,11 @@ class XbpMenuBar : public XbpPart {
     void destroy();
 
     void handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t = Nil) override;
-    detail::MenuImpl& impl() { return *impl_; }
 
   private:
     friend class XbpDialog;
     explicit XbpMenuBar(std::weak_ptr<XbpDialog> dialog);
+    friend struct detail::Access;
     std::unique_ptr<detail::MenuImpl> impl_;
 };
 
@@ -203,10 +203,10 @@ class XbpMenu : public XbpPart {
     void destroy();
 
     void handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t = Nil) override;
-    detail::MenuImpl& impl() { return *impl_; }
 
   private:
     explicit XbpMenu(std::shared_ptr<XbpPart> parent);
+    friend struct detail::Access;
     std::unique_ptr<detail::MenuImpl> impl_;
 };
 

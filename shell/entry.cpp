@@ -12,5 +12,6 @@ int main() {
                         .appSys = Test::AppSys,
                         .appExit = host::AppExit,
                         .dbeSys = Test::DbeSys,
-                        .main = Test::Main});
+                        .main = Test::Main,
+                        .name = "menutest"});
 }

@@ -1,6 +1,7 @@
 // The application group on Win32: start-up and errors, the event queue (window messages of
 // the calling thread turned into runtime events, plus posted events), the one message-pumping
 // wait, application window and focus, and small services.
+#include "../core/program.h"
 #include "impl.h"
 
 #include <host/application.h>
@@ -87,17 +88,6 @@ AppState& app() {
 thread_local bool tIsEventThread = false;
 thread_local std::deque<win32::HostEvent> tEvents;
 thread_local std::exception_ptr tKeptError;
-
-std::string programName() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring name(path, n);
-    name = name.substr(name.find_last_of(L"\\/") + 1);
-    if (const auto dot = name.rfind(L'.'); dot != std::wstring::npos) {
-        name.resize(dot);
-    }
-    return name.empty() ? "program" : win32::Narrow(name);
-}
 
 } // namespace
 
@@ -231,7 +221,7 @@ long Version() {
 }
 
 void ErrorSys(const std::exception& error) {
-    const std::string line = programName() + ": error: " + error.what() + "\n";
+    const std::string line = ProgramName() + ": error: " + error.what() + "\n";
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
     // A GUI program started from the desktop has no stderr: debuggers still see the line.
@@ -242,6 +232,7 @@ void ErrorSys(const std::exception& error) {
 void AppExit() {}
 
 int Start(const StartupRecord& record) {
+    SetProgramName(record.name);
     win32::MarkEventThread();
     // Text and pictures in the program's pixels, not scaled by the system on high-DPI screens.
     SetProcessDPIAware();

@@ -1,5 +1,6 @@
 // The application group: start-up and errors, the event queue (X input of the calling
 // thread's connection plus posted events), application window and focus, and small services.
+#include "../core/program.h"
 #include "coords.h"
 #include "desktop.h"
 #include "impl.h"
@@ -299,7 +300,7 @@ long Version() {
 }
 
 void ErrorSys(const std::exception& error) {
-    std::fprintf(stderr, "%s: error: %s\n", program_invocation_short_name, error.what());
+    std::fprintf(stderr, "%s: error: %s\n", ProgramName().c_str(), error.what());
     std::fflush(stderr);
     std::_Exit(1);
 }
@@ -309,6 +310,7 @@ void AppExit() {
 }
 
 int Start(const StartupRecord& record) {
+    SetProgramName(record.name);
     x11::MarkEventThread();
     // Loading the font configuration takes tens of milliseconds; do it beside the program's
     // start-up work instead of in front of its first text.

@@ -3,6 +3,7 @@
 
 #include "impl.h"
 
+#include <host/application.h>
 #include <host/error.h>
 #include <host/threads.h>
 
@@ -25,16 +26,16 @@ thread_local ErrorTrap* tTrap = nullptr;
 int reportXError(Display* dpy, XErrorEvent* e) {
     char text[256] = {};
     XGetErrorText(dpy, e->error_code, text, sizeof text);
-    std::fprintf(stderr, "menutest: X error: %s (request %d.%d, resource 0x%lx)\n", text,
-                 e->request_code, e->minor_code, e->resourceid);
+    std::fprintf(stderr, "%s: X error: %s (request %d.%d, resource 0x%lx)\n", ProgramName().c_str(),
+                 text, e->request_code, e->minor_code, e->resourceid);
     return 0;
 }
 
 // Losing the server is fatal: say so in one line and end without running exit handlers,
 // since other threads may still be inside Xlib.
 int handleIOError(Display*) {
-    std::fprintf(stderr, "menutest: error: lost the connection to the X server %s\n",
-                 DisplayName().c_str());
+    std::fprintf(stderr, "%s: error: lost the connection to the X server %s\n",
+                 ProgramName().c_str(), DisplayName().c_str());
     std::fflush(stderr);
     std::_Exit(1);
 }
@@ -102,8 +103,7 @@ Connection::Connection(Display* dpy) : dpy_(dpy) {
                      &atoms_.netWmStateAbove,
                      &atoms_.netWmStateSkipTaskbar,
                      &atoms_.netWmStateModal,
-                     &atoms_.motifWmHints,
-                     &atoms_.wakeup};
+                     &atoms_.motifWmHints};
     const char* names[] = {"WM_PROTOCOLS",
                            "WM_DELETE_WINDOW",
                            "_NET_WM_NAME",
@@ -118,8 +118,7 @@ Connection::Connection(Display* dpy) : dpy_(dpy) {
                            "_NET_WM_STATE_ABOVE",
                            "_NET_WM_STATE_SKIP_TASKBAR",
                            "_NET_WM_STATE_MODAL",
-                           "_MOTIF_WM_HINTS",
-                           "_MENUTIP_WAKEUP"};
+                           "_MOTIF_WM_HINTS"};
     // One round trip for all atoms instead of one per atom.
     Atom values[std::size(names)] = {};
     XInternAtoms(dpy_, const_cast<char**>(names), static_cast<int>(std::size(names)), False,

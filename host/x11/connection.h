@@ -33,7 +33,6 @@ struct Atoms {
     Atom netWmStateSkipTaskbar = 0;
     Atom netWmStateModal = 0;
     Atom motifWmHints = 0;
-    Atom wakeup = 0;
 };
 
 class Connection {

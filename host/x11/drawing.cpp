@@ -373,8 +373,7 @@ bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
 bool XbpBitmap::saveFile(const std::string& path) const {
     // A file that cannot be written stops nothing, but is never passed over in silence.
     auto warn = [&](const char* reason) {
-        std::fprintf(stderr, "%s: warning: %s: %s\n", program_invocation_short_name, path.c_str(),
-                     reason);
+        std::fprintf(stderr, "%s: warning: %s: %s\n", ProgramName().c_str(), path.c_str(), reason);
         return false;
     };
     if (!impl_->cairo()) {

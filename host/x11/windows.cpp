@@ -7,6 +7,7 @@
 #include "impl.h"
 #include "menu_impl.h"
 
+#include <host/application.h>
 #include <host/error.h>
 
 #include <errno.h>
@@ -41,10 +42,7 @@ void setAtomProperty(Connection& c, ::Window w, Atom property, const std::vector
 // The window class (ICCCM WM_CLASS): the program's name as instance, capitalised as class.
 // The runtime knows no program: the name is the running executable's.
 std::pair<std::string, std::string> windowClass() {
-    std::string instance = program_invocation_short_name;
-    if (instance.empty()) {
-        instance = "host";
-    }
+    const std::string instance = ProgramName();
     std::string cls = instance;
     cls[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(cls[0])));
     return {instance, cls};

@@ -34,10 +34,16 @@ struct StartupRecord {
     Hook appExit;
     Hook dbeSys;
     Hook main;
+    // The program's name, for its messages and its windows' class; when empty, the name of
+    // the running executable.
+    std::string name = {};
 };
 int Start(const StartupRecord& record);
 
-// The runtime's standard error system: one line "menutest: error: ..." on stderr, then the
+// The name messages and windows carry: the start-up record's, else the executable's.
+std::string ProgramName();
+
+// The runtime's standard error system: one line "<program>: error: ..." on stderr, then the
 // process ends with exit code 1 (no core dump, nothing else runs).
 [[noreturn]] void ErrorSys(const std::exception& error);
 // The runtime's exit routine: closes this thread's display connection. Safe to run twice.

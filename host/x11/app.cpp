@@ -198,7 +198,7 @@ bool noteConfigure(const std::shared_ptr<XbpPart>& part, const XConfigureEvent& 
         int x = e.x, y = e.y;
         if (!e.send_event) {
             ::Window child = 0;
-            XTranslateCoordinates(c.dpy(), impl.xid, c.root(), 0, 0, &x, &y, &child);
+            XTranslateCoordinates(c.dpy(), impl.window.id(), c.root(), 0, 0, &x, &y, &child);
         }
         impl.pos = x11::WindowToHost(x, y, size, c.rootSize().height);
     }
@@ -455,7 +455,7 @@ std::shared_ptr<XbpWindow> SetAppFocus(std::shared_ptr<XbpWindow> window) {
     std::shared_ptr<Connection> conn = Connection::current();
     x11::ErrorTrap trap(conn->dpy()); // an unviewable window cannot take the focus: not fatal
     if (window && window->isCreated() && !Impl(*window).desktop) {
-        XSetInputFocus(conn->dpy(), Impl(*window).xid, RevertToParent, CurrentTime);
+        XSetInputFocus(conn->dpy(), Impl(*window).window.id(), RevertToParent, CurrentTime);
     } else {
         XSetInputFocus(conn->dpy(), PointerRoot, RevertToPointerRoot, CurrentTime);
     }
@@ -480,7 +480,7 @@ void CenterControl(const std::shared_ptr<XbpWindow>& window) {
     const x11::DeviceRect monitor = x11::PointerMonitor(*conn);
     if (w.created && !w.overrideRedirect) {
         // What the user sees is the frame: centre that (the window manager tells its size).
-        const x11::DeviceRect r = x11::CentreManaged(*conn, w.xid, inner, monitor);
+        const x11::DeviceRect r = x11::CentreManaged(*conn, w.window.id(), inner, monitor);
         w.pos = x11::WindowToHost(r.x, r.y, inner, rootHeight);
         return;
     }

@@ -6,6 +6,8 @@
 #include "desktop.h"
 #include "impl.h"
 #include "menu_impl.h"
+#include "scheme.h"
+#include "wm.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -21,13 +23,6 @@ namespace host {
 namespace {
 
 using x11::Connection;
-
-constexpr Color kBoxColor = 0xf2f2f2;
-constexpr Color kTextColor = 0x202020;
-constexpr Color kButtonColor = 0xffffff;
-constexpr Color kPressedColor = 0xd4d4d4;
-constexpr Color kButtonFrame = 0x8c8c8c;
-constexpr Color kFocusColor = 0x3465a4;
 
 constexpr int kMargin = 24;
 constexpr int kButtonWidth = 88;
@@ -83,7 +78,7 @@ bool isInput(int code) {
 ::Window topLevelOf(std::shared_ptr<XbpWindow> w) {
     while (w && w->isCreated() && !Impl(*w).desktop) {
         if (Impl(*w).isTopLevel()) {
-            return Impl(*w).xid;
+            return Impl(*w).window.id();
         }
         w = w->parent();
     }
@@ -109,13 +104,12 @@ class ConfirmBoxPart final : public x11::PrivatePart {
     ConfirmBoxPart(std::string message, std::vector<Button> buttons, int escapeResult)
         : message_(std::move(message)), buttons_(std::move(buttons)), escape_(escapeResult) {}
 
-    ~ConfirmBoxPart() override { destroyWindow(); }
+    ~ConfirmBoxPart() override = default;
     ConfirmBoxPart(const ConfirmBoxPart&) = delete;
     ConfirmBoxPart& operator=(const ConfirmBoxPart&) = delete;
 
     int windowHeight() const override { return height_; }
     std::optional<int> result() const { return result_; }
-    ::Window xid() const { return xid_; }
 
     void create(const std::string& title, ::Window transientFor);
     void destroyWindow();
@@ -126,7 +120,7 @@ class ConfirmBoxPart final : public x11::PrivatePart {
     int buttonAt(int x, int y) const;
 
     std::shared_ptr<Connection> conn_;
-    ::Window xid_ = 0;
+    x11::XWindow window_;
     int width_ = 0;
     int height_ = 0;
     std::string message_;
@@ -143,14 +137,8 @@ void ConfirmBoxPart::create(const std::string& title, ::Window transientFor) {
     Display* dpy = c.dpy();
     const Font font = DefaultFont();
 
-    // Measure the message to size the box.
-    Size text;
-    {
-        x11::SurfacePtr scratch(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
-        x11::CairoPtr cr(cairo_create(scratch.get()));
-        x11::LayoutPtr layout = x11::MakeLayout(cr.get(), font, message_);
-        pango_layout_get_pixel_size(layout.get(), &text.width, &text.height);
-    }
+    // The message's size sets the box's.
+    const Size text = x11::MeasureText(font, message_);
     const int count = static_cast<int>(buttons_.size());
     const int row = count * kButtonWidth + (count - 1) * kButtonGap;
     width_ = std::max({kMinWidth, text.width + 2 * kMargin, row + 2 * kMargin});
@@ -166,63 +154,37 @@ void ConfirmBoxPart::create(const std::string& title, ::Window transientFor) {
     const x11::DeviceRect monitor = monitorOf(c, transientFor);
     const int x = monitor.x + (monitor.width - width_) / 2;
     const int y = monitor.y + (monitor.height - height_) / 2;
-    XSetWindowAttributes attrs{};
-    attrs.background_pixel = c.pixelFor(kBoxColor);
-    attrs.border_pixel = 0;
-    attrs.event_mask = ExposureMask | StructureNotifyMask | KeyPressMask | ButtonPressMask |
-                       ButtonReleaseMask | FocusChangeMask;
-    xid_ = XCreateWindow(dpy, c.root(), x, y, static_cast<unsigned>(width_),
-                         static_cast<unsigned>(height_), 0, CopyFromParent, InputOutput,
-                         CopyFromParent, CWBackPixel | CWBorderPixel | CWEventMask, &attrs);
-
-    // ICCCM: name, class, the close protocol, input focus wanted, our position and a fixed
-    // size; transient for the window it belongs to. EWMH: a modal dialog.
+    window_ = x11::XWindow(conn_, {0,
+                                   {x, y, width_, height_},
+                                   x11::scheme::Box,
+                                   ExposureMask | StructureNotifyMask | KeyPressMask |
+                                       ButtonPressMask | ButtonReleaseMask | FocusChangeMask});
+    const ::Window xid = window_.id();
+    // A modal dialog (EWMH) of a fixed size, transient for the window it belongs to (ICCCM).
     const x11::Atoms& a = c.atoms();
-    XChangeProperty(dpy, xid_, a.netWmName, a.utf8String, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(title.data()),
-                    static_cast<int>(title.size()));
-    XStoreName(dpy, xid_, title.c_str());
-    XClassHint cls{const_cast<char*>("menutest"), const_cast<char*>("Menutest")};
-    XSetClassHint(dpy, xid_, &cls);
-    Atom protocols[] = {a.wmDeleteWindow};
-    XSetWMProtocols(dpy, xid_, protocols, 1);
-    XWMHints wm{};
-    wm.flags = InputHint;
-    wm.input = True;
-    XSetWMHints(dpy, xid_, &wm);
-    XSizeHints hints{};
-    hints.flags = USPosition | PPosition | PSize | PMinSize | PMaxSize;
-    hints.x = x;
-    hints.y = y;
-    hints.width = hints.min_width = hints.max_width = width_;
-    hints.height = hints.min_height = hints.max_height = height_;
-    XSetWMNormalHints(dpy, xid_, &hints);
-    if (transientFor) {
-        XSetTransientForHint(dpy, xid_, transientFor);
-    }
-    const Atom type = a.netWmWindowTypeDialog;
-    XChangeProperty(dpy, xid_, a.netWmWindowType, XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&type), 1);
-    const Atom state[] = {a.netWmStateModal, a.netWmStateSkipTaskbar};
-    XChangeProperty(dpy, xid_, a.netWmState, XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(state), 2);
-    x11::CentreManaged(c, xid_, {width_, height_}, monitor);
-    c.registerWindow(xid_, weak_from_this());
+    x11::ManagedProps props{title,
+                            a.netWmWindowTypeDialog,
+                            {a.netWmStateModal, a.netWmStateSkipTaskbar},
+                            {x, y, width_, height_}};
+    props.fixedSize = true;
+    props.transientFor = transientFor;
+    x11::SetManagedProperties(c, xid, props);
+    x11::CentreManaged(c, xid, {width_, height_}, monitor);
+    window_.dispatchTo(weak_from_this());
 
     // Under a window manager the box shows once the manager maps it: wait for that (a second
     // at most) before taking the focus.
-    x11::MapAndWait(c, xid_, false);
+    x11::MapAndWait(c, xid, false);
     x11::ErrorTrap trap(dpy); // not viewable yet under a slow manager: it gives the focus then
-    XSetInputFocus(dpy, xid_, RevertToParent, CurrentTime);
+    XSetInputFocus(dpy, xid, RevertToParent, CurrentTime);
     trap.sync();
     paint();
 }
 
 void ConfirmBoxPart::destroyWindow() {
-    if (xid_) {
-        conn_->unregisterWindow(xid_);
-        x11::DestroyManaged(*conn_, xid_); // off the screen, frame and all, when this returns
-        xid_ = 0;
+    if (window_) {
+        // Off the screen, frame and all, when this returns.
+        window_.destroy(x11::XWindow::Wait::OffScreen);
     }
 }
 
@@ -287,29 +249,30 @@ void ConfirmBoxPart::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_
 }
 
 void ConfirmBoxPart::paint() {
-    if (!xid_) {
+    if (!window_) {
         return;
     }
     x11::SurfacePtr surface(
-        cairo_xlib_surface_create(conn_->dpy(), xid_, conn_->visual(), width_, height_));
+        cairo_xlib_surface_create(conn_->dpy(), window_.id(), conn_->visual(), width_, height_));
     x11::CairoPtr cr(cairo_create(surface.get()));
     cairo_t* c = cr.get();
     const Font font = DefaultFont();
-    x11::SetSource(c, kBoxColor);
+    x11::SetSource(c, x11::scheme::Box);
     cairo_paint(c);
     x11::LayoutPtr text = x11::MakeLayout(c, font, message_);
     int tw = 0, th = 0;
     pango_layout_get_pixel_size(text.get(), &tw, &th);
-    x11::SetSource(c, kTextColor);
+    x11::SetSource(c, x11::scheme::Text);
     cairo_move_to(c, (width_ - tw) / 2, kMargin);
     pango_cairo_show_layout(c, text.get());
     for (std::size_t i = 0; i < buttons_.size(); ++i) {
         const Button& b = buttons_[i];
         const bool focused = static_cast<int>(i) == focus_;
-        x11::SetSource(c, static_cast<int>(i) == pressed_ ? kPressedColor : kButtonColor);
+        x11::SetSource(c, static_cast<int>(i) == pressed_ ? x11::scheme::Pressed
+                                                          : x11::scheme::Button);
         cairo_rectangle(c, b.box.x, b.box.y, b.box.width, b.box.height);
         cairo_fill(c);
-        x11::SetSource(c, focused ? kFocusColor : kButtonFrame);
+        x11::SetSource(c, focused ? x11::scheme::Mark : x11::scheme::Frame);
         const double line = focused ? 2.0 : 1.0;
         cairo_set_line_width(c, line);
         cairo_rectangle(c, b.box.x + line / 2, b.box.y + line / 2, b.box.width - line,
@@ -318,7 +281,7 @@ void ConfirmBoxPart::paint() {
         x11::LayoutPtr label = x11::MakeLayout(c, font, b.label);
         int lw = 0, lh = 0;
         pango_layout_get_pixel_size(label.get(), &lw, &lh);
-        x11::SetSource(c, kTextColor);
+        x11::SetSource(c, x11::scheme::Text);
         cairo_move_to(c, b.box.x + (b.box.width - lw) / 2, b.box.y + (b.box.height - lh) / 2);
         pango_cairo_show_layout(c, label.get());
     }

@@ -214,9 +214,14 @@ void x11::SetSource(cairo_t* cr, Color c) {
 }
 
 void x11::WarmFonts() {
-    x11::LayoutPtr layout = x11::MakeLayout(measuringContext(), DefaultFont(), "Mg");
-    int w = 0, h = 0;
-    pango_layout_get_pixel_size(layout.get(), &w, &h);
+    x11::MeasureText(DefaultFont(), "Mg");
+}
+
+Size x11::MeasureText(const Font& font, const std::string& text) {
+    x11::LayoutPtr layout = x11::MakeLayout(measuringContext(), font, text);
+    Size size;
+    pango_layout_get_pixel_size(layout.get(), &size.width, &size.height);
+    return size;
 }
 
 void x11::WarmThread() {

@@ -4,6 +4,7 @@
 #include "../core/access.h"
 #include "connection.h"
 #include "handles.h"
+#include "xwindow.h"
 
 #include <host/drawing.h>
 #include <host/windows.h>
@@ -87,7 +88,7 @@ struct WindowImpl {
     std::weak_ptr<XbpWindow> parent; // children never own their parent
     bool desktop = false;
     std::shared_ptr<x11::Connection> conn;
-    ::Window xid = 0;
+    x11::XWindow window; // none for the desktop
     std::optional<Point> pos;
     std::optional<Size> size;
     Size serverSize; // the size the server last reported, to tell resizes apart from moves
@@ -145,5 +146,7 @@ void SetSource(cairo_t* cr, Color c);
 
 // Text layout in a font, for measuring and drawing.
 LayoutPtr MakeLayout(cairo_t* cr, const Font& font, const std::string& text);
+// The size of a text in a font as it is drawn, measured on the calling thread's scratch surface.
+Size MeasureText(const Font& font, const std::string& text);
 
 } // namespace host::x11

@@ -5,6 +5,7 @@
 #include "coords.h"
 #include "impl.h"
 #include "menu_impl.h"
+#include "scheme.h"
 
 #include <host/error.h>
 
@@ -48,7 +49,7 @@ void repaintStrip(MenuImpl& b) {
 
 ::Window dialogWindow(const MenuImpl& b) {
     auto dlg = b.dialog.lock();
-    return dlg && dlg->isCreated() ? Impl(*dlg).xid : 0;
+    return dlg && dlg->isCreated() ? Impl(*dlg).window.id() : 0;
 }
 
 // ---- Menu mode on X11 ------------------------------------------------------------------------
@@ -205,12 +206,14 @@ class Session {
     void grab() {
         Display* dpy = b_.conn->dpy();
         ::Window child = 0;
-        XTranslateCoordinates(dpy, b_.strip, b_.conn->root(), 0, 0, &b_.stripX, &b_.stripY, &child);
+        XTranslateCoordinates(dpy, b_.strip.id(), b_.conn->root(), 0, 0, &b_.stripX, &b_.stripY,
+                              &child);
         // Everything goes to the strip (owner_events False), so that a click on any other
         // window, the program's own included, is seen as a click outside the menus.
-        XGrabPointer(dpy, b_.strip, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
-                     GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
-        XGrabKeyboard(dpy, b_.strip, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        XGrabPointer(dpy, b_.strip.id(), False,
+                     ButtonPressMask | ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
+                     GrabModeAsync, None, None, CurrentTime);
+        XGrabKeyboard(dpy, b_.strip.id(), False, GrabModeAsync, GrabModeAsync, CurrentTime);
         XFlush(dpy);
         b_.grabbed = true;
     }
@@ -261,26 +264,17 @@ namespace detail {
 void MenuImpl::createStrip(::Window dialogWindow, int width, std::weak_ptr<XbpPart> owner) {
     conn = x11::Connection::current();
     height = x11::MenuBarHeight(font);
-    XSetWindowAttributes attrs{};
-    attrs.background_pixel = conn->pixelFor(0xeeeeee);
-    attrs.event_mask =
-        x11::EventMaskForThisThread(ExposureMask | StructureNotifyMask | ButtonPressMask |
-                                    ButtonReleaseMask | PointerMotionMask | LeaveWindowMask);
-    strip =
-        XCreateWindow(conn->dpy(), dialogWindow, 0, 0, static_cast<unsigned>(std::max(1, width)),
-                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
-                      CWBackPixel | CWEventMask, &attrs);
-    conn->registerWindow(strip, std::move(owner));
-    XMapWindow(conn->dpy(), strip);
+    strip = x11::XWindow(conn, {dialogWindow,
+                                {0, 0, width, height},
+                                x11::scheme::Face,
+                                ExposureMask | StructureNotifyMask | ButtonPressMask |
+                                    ButtonReleaseMask | PointerMotionMask | LeaveWindowMask});
+    strip.dispatchTo(std::move(owner));
+    XMapWindow(conn->dpy(), strip.id());
 }
 
 void MenuImpl::destroyStrip() {
-    if (strip) {
-        conn->unregisterWindow(strip);
-        XDestroyWindow(conn->dpy(), strip);
-        XFlush(conn->dpy());
-        strip = 0;
-    }
+    strip.destroy();
 }
 
 } // namespace detail
@@ -303,7 +297,7 @@ XbpMenuBar::~XbpMenuBar() {
 int XbpMenuBar::addItem(MenuItem item) {
     impl_->items.push_back(std::move(item));
     if (impl_->strip) {
-        XClearArea(impl_->conn->dpy(), impl_->strip, 0, 0, 0, 0, True); // repaint with it
+        XClearArea(impl_->conn->dpy(), impl_->strip.id(), 0, 0, 0, 0, True); // repaint with it
         XFlush(impl_->conn->dpy());
     }
     return static_cast<int>(impl_->items.size());

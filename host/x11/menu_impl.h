@@ -8,6 +8,7 @@
 #include "connection.h"
 #include "handles.h"
 #include "menu_mode.h"
+#include "xwindow.h"
 
 #include <host/windows.h>
 
@@ -38,10 +39,10 @@ struct EntryBox {
 };
 
 // An open menu's window: created when the menu opens, destroyed when it closes. Owns the X
-// window, the cairo surface and context on it, and one pango layout per entry.
+// window, the cairo surface and context on it, and one pango layout per entry; the window is
+// declared first, so it goes last, after everything that may still send requests for it.
 struct Popup {
-    std::shared_ptr<x11::Connection> conn;
-    ::Window xid = 0;
+    x11::XWindow window;
     x11::SurfacePtr surface;
     x11::CairoPtr cr;
     std::vector<x11::LayoutPtr> layouts;
@@ -52,11 +53,6 @@ struct Popup {
     int y = 0;
     int width = 0;
     int height = 0;
-
-    Popup() = default;
-    ~Popup();
-    Popup(const Popup&) = delete;
-    Popup& operator=(const Popup&) = delete;
 
     bool contains(int rootX, int rootY) const {
         return rootX >= x && rootX < x + width && rootY >= y && rootY < y + height;
@@ -87,7 +83,7 @@ struct MenuImpl {
     // A menu bar: its dialog and strip window.
     std::weak_ptr<XbpDialog> dialog;
     std::shared_ptr<x11::Connection> conn;
-    ::Window strip = 0;
+    x11::XWindow strip;
     int height = 0;
     std::vector<int> entryX; // left edges of the strip's entries, plus the right end
     int openEntry = 0;       // the strip entry drawn open, 0 for none

@@ -5,6 +5,8 @@
 #include "desktop.h"
 #include "impl.h"
 #include "menu_impl.h"
+#include "scheme.h"
+#include "wm.h"
 
 #include <glib.h>
 
@@ -15,14 +17,6 @@
 namespace host {
 
 namespace {
-
-constexpr Color kBarColor = 0xeeeeee;
-constexpr Color kBarLine = 0xb0b0b0;
-constexpr Color kTextColor = 0x202020;
-constexpr Color kMarkColor = 0x3465a4;
-constexpr Color kMarkText = 0xffffff;
-constexpr Color kMenuColor = 0xfbfbfb;
-constexpr Color kFrameColor = 0x8c8c8c;
 
 constexpr int kStripPadding = 10; // left and right of each strip entry
 constexpr int kStripStart = 4;
@@ -54,19 +48,11 @@ Size pixelSize(PangoLayout* layout) {
     return {w, h};
 }
 
-void setAtom(x11::Connection& c, ::Window w, Atom property, Atom value) {
-    XChangeProperty(c.dpy(), w, property, XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&value), 1);
-}
-
 } // namespace
 
 namespace x11 {
 int MenuBarHeight(const Font& font) {
-    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
-    CairoPtr cr(cairo_create(surface.get()));
-    LayoutPtr layout = MakeLayout(cr.get(), font, "Mg");
-    return pixelSize(layout.get()).height + 8;
+    return MeasureText(font, "Mg").height + 8;
 }
 } // namespace x11
 
@@ -142,12 +128,12 @@ void MenuImpl::paintStrip(int width) {
     if (!strip) {
         return;
     }
-    SurfacePtr surface(
-        cairo_xlib_surface_create(conn->dpy(), strip, conn->visual(), std::max(1, width), height));
+    SurfacePtr surface(cairo_xlib_surface_create(conn->dpy(), strip.id(), conn->visual(),
+                                                 std::max(1, width), height));
     CairoPtr cr(cairo_create(surface.get()));
-    x11::SetSource(cr.get(), kBarColor);
+    x11::SetSource(cr.get(), x11::scheme::Face);
     cairo_paint(cr.get());
-    x11::SetSource(cr.get(), kBarLine);
+    x11::SetSource(cr.get(), x11::scheme::Line);
     cairo_rectangle(cr.get(), 0, height - 1, width, 1);
     cairo_fill(cr.get());
     entryX.clear();
@@ -160,11 +146,11 @@ void MenuImpl::paintStrip(int width) {
         entryX.push_back(x);
         const bool isOpen = openEntry == static_cast<int>(i) + 1;
         if (isOpen) {
-            x11::SetSource(cr.get(), kMarkColor);
+            x11::SetSource(cr.get(), x11::scheme::Mark);
             cairo_rectangle(cr.get(), x, 0, entryWidth, height - 1);
             cairo_fill(cr.get());
         }
-        x11::SetSource(cr.get(), isOpen ? kMarkText : kTextColor);
+        x11::SetSource(cr.get(), isOpen ? x11::scheme::MarkText : x11::scheme::Text);
         cairo_move_to(cr.get(), x + kStripPadding, (height - 1 - text.height) / 2);
         pango_cairo_show_layout(cr.get(), layout.get());
         x += entryWidth;
@@ -176,21 +162,6 @@ void MenuImpl::paintStrip(int width) {
 }
 
 // ---- Popups ------------------------------------------------------------------------------
-
-Popup::~Popup() {
-    // The cairo objects on the window go first: they may still send requests for it.
-    layouts.clear();
-    cr.reset();
-    if (surface) {
-        cairo_surface_finish(surface.get());
-        surface.reset();
-    }
-    if (xid) {
-        conn->unregisterWindow(xid);
-        XDestroyWindow(conn->dpy(), xid);
-        XFlush(conn->dpy());
-    }
-}
 
 int Popup::entryAt(int rootX, int rootY) const {
     if (!contains(rootX, rootY)) {
@@ -209,28 +180,20 @@ void OpenPopup(XbpMenu& menu, int rootX, int rootY, int altRight, bool dropdown,
                ::Window transientFor) {
     MenuImpl& m = Impl(menu);
     auto p = std::make_unique<Popup>();
-    p->conn = x11::Connection::current();
-    x11::Connection& c = *p->conn;
+    // The window first (1 by 1, unmapped), so that text is measured as it will be drawn. Menus
+    // place themselves, above everything.
+    p->window = x11::XWindow(x11::Connection::current(),
+                             {0, {0, 0, 1, 1}, x11::scheme::Menu, ExposureMask, true});
+    p->window.dispatchTo(menu.weak_from_this());
+    x11::Connection& c = *p->window.connection();
     Display* dpy = c.dpy();
-
-    // The window first (1 by 1, unmapped), so that text is measured as it will be drawn.
-    XSetWindowAttributes attrs{};
-    attrs.background_pixel = c.pixelFor(kMenuColor);
-    attrs.border_pixel = 0;
-    attrs.override_redirect = True; // menus place themselves, above everything
-    attrs.save_under = True;
-    attrs.event_mask = x11::EventMaskForThisThread(ExposureMask);
-    p->xid = XCreateWindow(
-        dpy, c.root(), 0, 0, 1, 1, 0, CopyFromParent, InputOutput, CopyFromParent,
-        CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWSaveUnder | CWEventMask, &attrs);
-    c.registerWindow(p->xid, menu.weak_from_this());
+    const ::Window xid = p->window.id();
     // EWMH: a bar's menu is a dropdown menu, a submenu a popup menu; both belong to the dialog.
-    setAtom(c, p->xid, c.atoms().netWmWindowType,
-            dropdown ? c.atoms().netWmWindowTypeDropdownMenu : c.atoms().netWmWindowTypePopupMenu);
-    if (transientFor) {
-        XSetTransientForHint(dpy, p->xid, transientFor);
-    }
-    p->surface.reset(cairo_xlib_surface_create(dpy, p->xid, c.visual(), 1, 1));
+    x11::SetWindowType(c, xid,
+                       dropdown ? c.atoms().netWmWindowTypeDropdownMenu
+                                : c.atoms().netWmWindowTypePopupMenu,
+                       transientFor);
+    p->surface.reset(cairo_xlib_surface_create(dpy, xid, c.visual(), 1, 1));
     p->cr.reset(cairo_create(p->surface.get()));
 
     int textWidth = 0;
@@ -261,10 +224,10 @@ void OpenPopup(XbpMenu& menu, int rootX, int rootY, int altRight, bool dropdown,
     if (p->y + p->height > bottom) {
         p->y = std::max(monitor.y, bottom - p->height);
     }
-    XMoveResizeWindow(dpy, p->xid, p->x, p->y, static_cast<unsigned>(p->width),
+    XMoveResizeWindow(dpy, xid, p->x, p->y, static_cast<unsigned>(p->width),
                       static_cast<unsigned>(p->height));
     cairo_xlib_surface_set_size(p->surface.get(), p->width, p->height);
-    XMapRaised(dpy, p->xid);
+    XMapRaised(dpy, xid);
     m.popup = std::move(p);
     // Painted at once (the map request is ahead of the drawing in the server's queue); the
     // Expose that follows repaints the same picture.
@@ -277,21 +240,21 @@ void PaintPopup(MenuImpl& m) {
         return;
     }
     cairo_t* cr = p->cr.get();
-    x11::SetSource(cr, kFrameColor);
+    x11::SetSource(cr, x11::scheme::Frame);
     cairo_paint(cr);
-    x11::SetSource(cr, kMenuColor);
+    x11::SetSource(cr, x11::scheme::Menu);
     cairo_rectangle(cr, kFrame, kFrame, p->width - 2 * kFrame, p->height - 2 * kFrame);
     cairo_fill(cr);
     for (std::size_t i = 0; i < p->layouts.size(); ++i) {
         const EntryBox& box = p->boxes[i];
         const bool marked = m.marked == static_cast<int>(i) + 1;
         if (marked) {
-            x11::SetSource(cr, kMarkColor);
+            x11::SetSource(cr, x11::scheme::Mark);
             cairo_rectangle(cr, kFrame + kInset, box.y, p->width - 2 * (kFrame + kInset),
                             box.height);
             cairo_fill(cr);
         }
-        x11::SetSource(cr, marked ? kMarkText : kTextColor);
+        x11::SetSource(cr, marked ? x11::scheme::MarkText : x11::scheme::Text);
         cairo_move_to(cr, kFrame + kInset + kTextLeft - kInset, box.y + kEntryPadding);
         pango_cairo_show_layout(cr, p->layouts[i].get());
         if (p->isSubmenu[i]) {
@@ -306,7 +269,7 @@ void PaintPopup(MenuImpl& m) {
         }
     }
     cairo_surface_flush(p->surface.get());
-    XFlush(p->conn->dpy());
+    XFlush(p->window.connection()->dpy());
 }
 
 } // namespace detail

@@ -3,9 +3,9 @@
 // a drawing area child and, once asked for, a menu bar strip above it.
 #include "coords.h"
 #include "desktop.h"
-#include "icon.h"
 #include "impl.h"
 #include "menu_impl.h"
+#include "wm.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -14,9 +14,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
-#include <climits>
 #include <string>
 
 #include <X11/Xatom.h>
@@ -32,106 +30,6 @@ namespace {
 constexpr long kInputMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
                             PointerMotionMask | EnterWindowMask | LeaveWindowMask | FocusChangeMask;
 constexpr long kWindowMask = ExposureMask | StructureNotifyMask;
-
-void setAtomProperty(Connection& c, ::Window w, Atom property, const std::vector<Atom>& values) {
-    XChangeProperty(c.dpy(), w, property, XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(values.data()),
-                    static_cast<int>(values.size()));
-}
-
-// The window class (ICCCM WM_CLASS): the program's name as instance, capitalised as class.
-// The runtime knows no program: the name is the running executable's.
-std::pair<std::string, std::string> windowClass() {
-    const std::string instance = ProgramName();
-    std::string cls = instance;
-    cls[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(cls[0])));
-    return {instance, cls};
-}
-
-// _NET_WM_ICON: for each size, width, height, then the pixels as ARGB; a format-32 property
-// travels as C longs (EWMH, "Application Window Properties").
-std::vector<long> iconProperty() {
-    std::vector<long> data;
-    for (const int size : icon::kSizes) {
-        data.push_back(size);
-        data.push_back(size);
-        for (const std::uint32_t argb : icon::Argb(size)) {
-            data.push_back(static_cast<long>(argb));
-        }
-    }
-    return data;
-}
-
-// What task bars and window managers read besides the name: input and initial state
-// (WM_HINTS), the process and its machine so a "force quit" can work (_NET_WM_PID with
-// WM_CLIENT_MACHINE), the client leader (the window itself, the program's only top level
-// for the session manager) and the icon.
-void setDesktopProperties(Connection& c, ::Window w) {
-    Display* dpy = c.dpy();
-    XWMHints wmHints{};
-    wmHints.flags = InputHint | StateHint | WindowGroupHint;
-    wmHints.input = True;
-    wmHints.initial_state = NormalState;
-    wmHints.window_group = w;
-    XSetWMHints(dpy, w, &wmHints);
-
-    char host[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(host, sizeof host - 1) == 0 && host[0]) {
-        char* list[] = {host};
-        XTextProperty machine{};
-        if (XStringListToTextProperty(list, 1, &machine)) {
-            XSetWMClientMachine(dpy, w, &machine);
-            XFree(machine.value);
-        }
-        // EWMH: _NET_WM_PID is only meaningful together with WM_CLIENT_MACHINE.
-        const long pid = ::getpid();
-        XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32,
-                        PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
-    }
-    const long leader = static_cast<long>(w);
-    XChangeProperty(dpy, w, XInternAtom(dpy, "WM_CLIENT_LEADER", False), XA_WINDOW, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(&leader), 1);
-
-    static const std::vector<long> kIcon = iconProperty(); // drawn once per process
-    XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_ICON", False), XA_CARDINAL, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(kIcon.data()),
-                    static_cast<int>(kIcon.size()));
-}
-
-// ICCCM and EWMH properties of a managed top-level window: its name, class, the close
-// protocol, its type, the position we chose, and the task-list and decoration wishes.
-void setManagedProperties(Connection& c, ::Window w, const std::string& title, bool taskList,
-                          bool titlebar, const x11::DeviceRect& r) {
-    Display* dpy = c.dpy();
-    const Atoms& a = c.atoms();
-    XChangeProperty(dpy, w, a.netWmName, a.utf8String, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(title.data()),
-                    static_cast<int>(title.size()));
-    XStoreName(dpy, w, title.c_str());
-    auto [instance, cls] = windowClass();
-    XClassHint classHint{instance.data(), cls.data()};
-    XSetClassHint(dpy, w, &classHint);
-    Atom protocols[] = {a.wmDeleteWindow};
-    XSetWMProtocols(dpy, w, protocols, 1);
-    setAtomProperty(c, w, a.netWmWindowType, {a.netWmWindowTypeDialog});
-    XSizeHints hints{};
-    hints.flags = USPosition | USSize | PPosition | PSize;
-    hints.x = r.x;
-    hints.y = r.y;
-    hints.width = r.width;
-    hints.height = r.height;
-    XSetWMNormalHints(dpy, w, &hints);
-    if (!taskList) {
-        setAtomProperty(c, w, a.netWmState, {a.netWmStateSkipTaskbar});
-    }
-    if (!titlebar) {
-        // _MOTIF_WM_HINTS: flags = decorations, decorations = none.
-        long motif[5] = {2, 0, 0, 0, 0};
-        XChangeProperty(dpy, w, a.motifWmHints, a.motifWmHints, 32, PropModeReplace,
-                        reinterpret_cast<unsigned char*>(motif), 5);
-    }
-    setDesktopProperties(c, w);
-}
 
 } // namespace
 
@@ -186,22 +84,6 @@ void applyPresParams(detail::WindowImpl& w, const PresParams& params) {
     }
 }
 
-::Window makeWindow(Connection& c, ::Window parent, const x11::DeviceRect& r, Color bg, long mask,
-                    bool overrideRedirect) {
-    XSetWindowAttributes attrs{};
-    attrs.background_pixel = c.pixelFor(bg);
-    attrs.border_pixel = 0;
-    attrs.event_mask = x11::EventMaskForThisThread(mask);
-    attrs.override_redirect = overrideRedirect ? True : False;
-    attrs.save_under = overrideRedirect ? True : False;
-    attrs.bit_gravity = NorthWestGravity;
-    const unsigned long valueMask =
-        CWBackPixel | CWBorderPixel | CWEventMask | CWOverrideRedirect | CWSaveUnder | CWBitGravity;
-    return XCreateWindow(c.dpy(), parent, r.x, r.y, static_cast<unsigned>(std::max(1, r.width)),
-                         static_cast<unsigned>(std::max(1, r.height)), 0, CopyFromParent,
-                         InputOutput, CopyFromParent, valueMask, &attrs);
-}
-
 void requireCreated(const detail::WindowImpl& w, const char* operation) {
     if (!w.created) {
         throw Error(operation, "the window has not been created, or was destroyed");
@@ -229,7 +111,7 @@ int WindowImpl::parentHeight() const {
 
 void WindowImpl::registerSelf() {
     if (auto me = self.lock()) {
-        conn->registerWindow(xid, me);
+        window.dispatchTo(me);
     }
 }
 
@@ -253,14 +135,8 @@ XbpWindow::XbpWindow(std::shared_ptr<XbpWindow> parent, std::optional<Point> pos
     applyPresParams(*impl_, presParams);
 }
 
-XbpWindow::~XbpWindow() {
-    // A window that was never destroyed explicitly still leaves the server with its owner.
-    if (impl_->created && !impl_->desktop && impl_->xid) {
-        impl_->conn->unregisterWindow(impl_->xid);
-        XDestroyWindow(impl_->conn->dpy(), impl_->xid);
-        XFlush(impl_->conn->dpy());
-    }
-}
+// A window that was never destroyed explicitly still leaves the server with its owner.
+XbpWindow::~XbpWindow() = default;
 
 void XbpWindow::destroy() {
     detail::WindowImpl& w = *impl_;
@@ -268,16 +144,10 @@ void XbpWindow::destroy() {
         return;
     }
     w.lockedPS.reset();
-    w.conn->unregisterWindow(w.xid);
     // Gone from the screen when destroy returns: a managed window once its frame is down and a
     // compositor has repainted (a desktop capture may follow at once).
-    if (w.isTopLevel() && !w.overrideRedirect) {
-        x11::DestroyManaged(*w.conn, w.xid);
-    } else {
-        XDestroyWindow(w.conn->dpy(), w.xid);
-        XSync(w.conn->dpy(), False);
-    }
-    w.xid = 0;
+    const bool managed = w.isTopLevel() && !w.overrideRedirect;
+    w.window.destroy(managed ? x11::XWindow::Wait::OffScreen : x11::XWindow::Wait::Done);
     w.created = false;
 }
 
@@ -291,9 +161,9 @@ bool XbpWindow::show() {
     w.visible = true;
     if (w.isTopLevel()) {
         // Top-level windows: keep the position we chose also under a window manager.
-        x11::MapAndWait(*w.conn, w.xid, w.overrideRedirect);
+        x11::MapAndWait(*w.conn, w.window.id(), w.overrideRedirect);
     } else {
-        XMapWindow(w.conn->dpy(), w.xid);
+        XMapWindow(w.conn->dpy(), w.window.id());
         XFlush(w.conn->dpy());
     }
     return true;
@@ -303,7 +173,7 @@ bool XbpWindow::hide() {
     detail::WindowImpl& w = *impl_;
     requireCreated(w, "XbpWindow:hide");
     w.visible = false;
-    XUnmapWindow(w.conn->dpy(), w.xid);
+    XUnmapWindow(w.conn->dpy(), w.window.id());
     XFlush(w.conn->dpy());
     return true;
 }
@@ -338,15 +208,15 @@ bool XbpWindow::setPos(Point pos) {
     w.pos = pos;
     if (w.created) {
         const x11::DeviceRect r = x11::WindowToDevice(pos, currentSize(), w.parentHeight());
-        XMoveWindow(w.conn->dpy(), w.xid, r.x, r.y);
+        XMoveWindow(w.conn->dpy(), w.window.id(), r.x, r.y);
         if (!w.overrideRedirect && w.isTopLevel()) {
             XSizeHints hints{};
             long supplied = 0;
-            XGetWMNormalHints(w.conn->dpy(), w.xid, &hints, &supplied);
+            XGetWMNormalHints(w.conn->dpy(), w.window.id(), &hints, &supplied);
             hints.flags |= USPosition | PPosition;
             hints.x = r.x;
             hints.y = r.y;
-            XSetWMNormalHints(w.conn->dpy(), w.xid, &hints);
+            XSetWMNormalHints(w.conn->dpy(), w.window.id(), &hints);
         }
         XFlush(w.conn->dpy());
     }
@@ -363,7 +233,7 @@ bool XbpWindow::setSize(Size size) {
     if (w.created) {
         // The lower left corner stays where it is (host coordinates), so the top moves.
         const x11::DeviceRect r = x11::WindowToDevice(pos, size, w.parentHeight());
-        XMoveResizeWindow(w.conn->dpy(), w.xid, r.x, r.y, static_cast<unsigned>(r.width),
+        XMoveResizeWindow(w.conn->dpy(), w.window.id(), r.x, r.y, static_cast<unsigned>(r.width),
                           static_cast<unsigned>(r.height));
         XFlush(w.conn->dpy());
     }
@@ -390,7 +260,7 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
         auto& p = Impl(*w.lockedPS);
         p.conn = w.conn;
         p.target = detail::PresSpaceImpl::Target::ToWindow;
-        p.window = w.xid;
+        p.window = w.window.id();
         p.font = w.font;
         p.color = w.fg;
         p.created = true;
@@ -432,8 +302,9 @@ Color XbpWindow::setColorBG(std::optional<Color> color) {
     if (color) {
         impl_->bg = *color;
         if (impl_->created && !impl_->desktop) {
-            XSetWindowBackground(impl_->conn->dpy(), impl_->xid, impl_->conn->pixelFor(*color));
-            XClearArea(impl_->conn->dpy(), impl_->xid, 0, 0, 0, 0, True);
+            XSetWindowBackground(impl_->conn->dpy(), impl_->window.id(),
+                                 impl_->conn->pixelFor(*color));
+            XClearArea(impl_->conn->dpy(), impl_->window.id(), 0, 0, 0, 0, True);
             XFlush(impl_->conn->dpy());
         }
     }
@@ -472,7 +343,7 @@ std::shared_ptr<XbpBitmap> XbpDrawingArea::bitmap() const {
 void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
     impl_->bitmap = std::move(bitmap);
     if (impl_->created) {
-        XClearArea(impl_->conn->dpy(), impl_->xid, 0, 0, 0, 0, True); // repaint with it
+        XClearArea(impl_->conn->dpy(), impl_->window.id(), 0, 0, 0, 0, True); // repaint with it
         XFlush(impl_->conn->dpy());
     }
 }
@@ -521,7 +392,7 @@ bool putShared(detail::WindowImpl& w, Size area) {
         return false;
     }
     image->data = reinterpret_cast<char*>(b.pixels->data());
-    XShmPutImage(dpy, w.xid, DefaultGC(dpy, w.conn->screen()), image.get(), 0, 0, 0, 0,
+    XShmPutImage(dpy, w.window.id(), DefaultGC(dpy, w.conn->screen()), image.get(), 0, 0, 0, 0,
                  static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), False);
     XSync(dpy, False);
     image->data = nullptr; // the pixels belong to the bitmap
@@ -537,8 +408,8 @@ void PaintDrawingArea(detail::WindowImpl& w) {
     if (putShared(w, area)) {
         return;
     }
-    SurfacePtr surface(
-        cairo_xlib_surface_create(w.conn->dpy(), w.xid, w.conn->visual(), area.width, area.height));
+    SurfacePtr surface(cairo_xlib_surface_create(w.conn->dpy(), w.window.id(), w.conn->visual(),
+                                                 area.width, area.height));
     CairoPtr cr(cairo_create(surface.get()));
     cairo_surface_t* image = Impl(*w.bitmap).cairo();
     const Size bs = w.bitmap->size();
@@ -607,17 +478,20 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     // Without a title bar and kept on top: a window the window manager leaves alone (a tip).
     w.overrideRedirect = !s.titlebar && s.alwaysOnTop;
     const x11::DeviceRect r = x11::WindowToDevice(*w.pos, size, rootSize.height);
-    w.xid =
-        makeWindow(*w.conn, w.conn->root(), r, w.bg, kWindowMask | kInputMask, w.overrideRedirect);
+    w.window = x11::XWindow(w.conn, {0, r, w.bg, kWindowMask | kInputMask, w.overrideRedirect});
+    const Atoms& atoms = w.conn->atoms();
     if (w.overrideRedirect) {
-        const Atoms& a = w.conn->atoms();
-        setAtomProperty(*w.conn, w.xid, a.netWmWindowType, {a.netWmWindowTypeTooltip});
+        x11::SetWindowType(*w.conn, w.window.id(), atoms.netWmWindowTypeTooltip);
     } else {
-        setManagedProperties(*w.conn, w.xid, s.title, s.taskList, s.titlebar, r);
-        if (s.alwaysOnTop) {
-            setAtomProperty(*w.conn, w.xid, w.conn->atoms().netWmState,
-                            {w.conn->atoms().netWmStateAbove});
+        x11::ManagedProps props{s.title, atoms.netWmWindowTypeDialog, {}, r};
+        props.decorated = s.titlebar;
+        if (!s.taskList) {
+            props.states.push_back(atoms.netWmStateSkipTaskbar);
         }
+        if (s.alwaysOnTop) {
+            props.states.push_back(atoms.netWmStateAbove);
+        }
+        x11::SetManagedProperties(*w.conn, w.window.id(), props);
     }
     w.created = true;
     w.registerSelf();
@@ -630,13 +504,14 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     a.self = s.drawingArea;
     a.conn = w.conn;
     a.serverSize = size;
-    a.xid = makeWindow(*w.conn, w.xid, {0, 0, size.width, size.height}, w.bg,
-                       kWindowMask | kInputMask, false);
+    a.window = x11::XWindow(
+        w.conn,
+        {w.window.id(), {0, 0, size.width, size.height}, w.bg, kWindowMask | kInputMask, false});
     a.created = true;
     a.registerSelf();
-    XMapWindow(w.conn->dpy(), a.xid);
+    XMapWindow(w.conn->dpy(), a.window.id());
     if (s.menuBar) {
-        Impl(*s.menuBar).createStrip(w.xid, size.width, s.menuBar);
+        Impl(*s.menuBar).createStrip(w.window.id(), size.width, s.menuBar);
     }
     configure();
     if (w.visible) {
@@ -654,8 +529,7 @@ void XbpDialog::destroy() {
         // The server destroys the child with its parent; only our table needs the news.
         detail::WindowImpl& a = Impl(*s.drawingArea);
         a.lockedPS.reset();
-        a.conn->unregisterWindow(a.xid);
-        a.xid = 0;
+        a.window.forget();
         a.created = false;
     }
     XbpWindow::destroy();
@@ -672,7 +546,7 @@ bool XbpDialog::configure() {
     if (s.menuBar && Impl(*s.menuBar).strip) {
         detail::MenuImpl& bar = Impl(*s.menuBar);
         barHeight = std::min(bar.height, size.height - 1);
-        XMoveResizeWindow(w.conn->dpy(), bar.strip, 0, 0, static_cast<unsigned>(size.width),
+        XMoveResizeWindow(w.conn->dpy(), bar.strip.id(), 0, 0, static_cast<unsigned>(size.width),
                           static_cast<unsigned>(barHeight));
     }
     if (s.drawingArea && s.drawingArea->isCreated()) {
@@ -681,7 +555,8 @@ bool XbpDialog::configure() {
         a.size = areaSize;
         a.serverSize = areaSize; // we asked for it: its ConfigureNotify is no news
         a.pos = Point{0, 0};
-        XMoveResizeWindow(w.conn->dpy(), a.xid, 0, barHeight, static_cast<unsigned>(areaSize.width),
+        XMoveResizeWindow(w.conn->dpy(), a.window.id(), 0, barHeight,
+                          static_cast<unsigned>(areaSize.width),
                           static_cast<unsigned>(areaSize.height));
     }
     XFlush(w.conn->dpy());
@@ -699,7 +574,7 @@ std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
         s.menuBar.reset(new XbpMenuBar(self));
         Impl(*s.menuBar).font = impl_->font;
         if (impl_->created) {
-            Impl(*s.menuBar).createStrip(impl_->xid, currentSize().width, s.menuBar);
+            Impl(*s.menuBar).createStrip(impl_->window.id(), currentSize().width, s.menuBar);
             configure();
         }
     }
@@ -712,12 +587,7 @@ std::string XbpDialog::title() const {
 void XbpDialog::title(std::string text) {
     state_->title = std::move(text);
     if (impl_->created && !impl_->overrideRedirect) {
-        const Atoms& a = impl_->conn->atoms();
-        XChangeProperty(impl_->conn->dpy(), impl_->xid, a.netWmName, a.utf8String, 8,
-                        PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(state_->title.data()),
-                        static_cast<int>(state_->title.size()));
-        XStoreName(impl_->conn->dpy(), impl_->xid, state_->title.c_str());
+        x11::SetTitle(*impl_->conn, impl_->window.id(), state_->title);
         XFlush(impl_->conn->dpy());
     }
 }

@@ -34,24 +34,23 @@ void notifyProbe(menutip_inspect::Stage stage) {
 std::shared_ptr<host::ClassObject> ZebMenuTip_::classFunction() {
     using host::Exposure;
     using host::MethodKind;
-    // 1. Take the class-registry lock (released on every way out of this function).
+    // Lookup and definition happen under the registry's lock (released on every way out), so
+    // the class is defined once even when two threads ask at the same time.
     auto lock = host::ClassRegistry::lock();
-    // 2. Already registered: return it.
     if (auto cls = lock.find("ZebMenuTip_")) {
         return cls;
     }
-    // 3. The single base: the host's Thread class.
+    // A thread class: its single base is the runtime's Thread.
     auto base = host::Thread::classFunction();
-    // 4. Create the class with that base, six instance variables and seven methods.
     auto def = lock.create("ZebMenuTip_", {base}, 6, 7);
-    // 5. The instance variables, in order.
+    // Colours and the stop signal are the class's own; the measuring space and its bitmap can
+    // be read by anyone.
     def.var("nColorBg", Exposure::Protected)
         .var("nColorBox", Exposure::Protected)
         .var("nColorTip", Exposure::Protected)
         .var("lShow", Exposure::Protected)
         .var("oDrawTip", Exposure::ExportedReadOnly)
         .var("oTip", Exposure::ExportedReadOnly);
-    // 6. The methods, in order.
     def.method("execute", Exposure::Protected, MethodKind::Instance)
         .method("init", Exposure::Protected, MethodKind::Instance)
         .method("destroy", Exposure::Exported, MethodKind::Instance)
@@ -65,8 +64,7 @@ std::shared_ptr<host::ClassObject> ZebMenuTip_::classFunction() {
         return object;
     });
     def.initClass([](const std::shared_ptr<host::ClassObject>& self) { initClass(self); });
-    // 7. Close and register the class; registration runs its initClass.
-    // 8. The lock is released as `lock` goes out of scope.
+    // Registration runs initClass once.
     return lock.registerClass(std::move(def));
 }
 
@@ -79,64 +77,56 @@ ZebMenuTip_::initClass(const std::shared_ptr<host::ClassObject>& self,
 
 std::shared_ptr<host::ClassObject>
 ZebMenuTip_::quitThread(const std::shared_ptr<host::ClassObject>& self) {
-    // 1. `hide` sent to the class object: the class object shows no tip, so nothing to stop.
-    // 2. No more repeats of the routine.
+    // Sent to the class object, `hide` has no tip to stop. The class's Thread part acts on the
+    // worker thread that runs this: no more repeats, and the thread ends.
     self->threadPart().setInterval(host::Nil);
-    // 3. End the worker thread that runs this (the class object's Thread part acts on it).
     self->threadPart().quit();
-    // 4.
     return self;
 }
 
 // ---- Instance methods ------------------------------------------------------------------------
 
 std::shared_ptr<ZebMenuTip_> ZebMenuTip_::init() {
-    // 1. The presentation space in which tips are measured.
+    // Tips are measured in a presentation space of their own, in the desktop's current font;
+    // it is prepared once, not for every tip.
     oDrawTip = host::XbpPresSpace::New()->create();
-    // 2.-3. It takes the desktop's current font.
     const auto desktopPS = host::AppDesktop()->lockPS();
     oDrawTip->setFont(desktopPS->setFont());
     host::AppDesktop()->unlockPS();
-    // 4. A bitmap bound to it.
     oTip = host::XbpBitmap::New()->create();
     oTip->presSpace(oDrawTip);
-    // 5. Pale yellow background, red frame, dark indigo text.
+    // Pale yellow background, red frame, dark indigo text.
     nColorBg = host::GraMakeRGBColor({255, 255, 180});
     nColorBox = host::GraMakeRGBColor({255, 0, 0});
     nColorTip = host::GraMakeRGBColor({40, 25, 115});
-    // 6.
     lShow = false;
-    // 7. Every new tip worker makes itself the module's tip worker.
+    // Every new tip worker makes itself the module's tip worker.
     auto self = std::static_pointer_cast<ZebMenuTip_>(shared_from_this());
     oMenuTip = self;
-    // 8.
     host::Thread::init();
-    // 9.
     return self;
 }
 
 std::shared_ptr<ZebMenuTip_> ZebMenuTip_::show(const host::Text& cTip) {
     auto self = std::static_pointer_cast<ZebMenuTip_>(shared_from_this());
-    // 1. End a tip in progress and wait for its run to end.
+    // A tip in progress ends first (and its run with it); then execute(cTip) runs on the worker
+    // thread. The text travels as the run's argument, not through shared state.
     hide();
-    // 2.
     lShow = true;
-    // 3. execute(cTip) runs on the worker thread.
     start(host::Nil, cTip);
-    // 4.
     return self;
 }
 
 void ZebMenuTip_::hide() {
-    // 1.
+    // Nothing to stop when no tip is wanted: no wait either.
     if (!lShow) {
         return;
     }
-    // 2. The painting loop sees this before its next pass; the stop request ends its pause or
-    // its wait for the pointer at once, so the caller never waits out a tenth of a second.
+    // The painting loop sees this before its next pass; the stop request ends its pause or its
+    // wait for the pointer at once, so the caller never waits out a tenth of a second.
     lShow = false;
     requestStop();
-    // 3. Wait until the run has ended (its window is gone by then).
+    // The run has ended, and its window is gone, when this returns.
     if (active()) {
         synchronize(0);
     }
@@ -145,11 +135,9 @@ void ZebMenuTip_::hide() {
 void ZebMenuTip_::destroy() {
     // Clearing oMenuTip below may drop the last reference but this one.
     const auto self = shared_from_this();
-    // 1.
     hide();
-    // 2.
     oMenuTip = nullptr;
-    // 3. The worker thread ends itself: quitThread runs on it, with the class as receiver.
+    // The worker thread ends itself: quitThread runs on it, with the class as receiver.
     start(
         host::Callback<void()>("{|| ::quitThread()}", [cls = classObject()] { quitThread(cls); }));
 }
@@ -158,32 +146,30 @@ void ZebMenuTip_::destroy() {
 
 void ZebMenuTip_::execute(const host::ThreadArgs& args) {
     const std::string cTip = host::TextArg(args, 0).value_or("");
-    // 1.-3.
     host::Size aTipSize;
     int nCount = 0;
-    const auto oDesk = host::AppDesktop();
     host::Point aMousePos;
     std::shared_ptr<host::XbpDialog> oDlg;
     TipPlacement place; // the stay square and the tip's corner, set in pass 6
     try {
-        // 4. Five pauses of 0.1 s, then place and paint the tip, then poll the pointer.
+        // Each pass first checks that the tip is still wanted: five pauses of 0.1 s, then the
+        // tip is placed and painted, then the pointer is watched.
         while (lShow) {
             ++nCount;
             if (nCount < 6) {
                 host::Sleep(10);
             } else if (nCount == 6) {
                 notifyProbe(menutip_inspect::Stage::PausesDone);
-                // 1.-2. The pointer's position: the stay square and the tip start from it.
+                // The stay square and the tip both start from where the pointer is now; the
+                // tip keeps inside the right edge of the monitor under the pointer.
                 aMousePos = host::GetPointerPos();
-                // 3. The right edge of the monitor under the pointer.
                 const int nDesktopWidth = host::MonitorAt(aMousePos).x2 + 1;
-                // 5. The text's box in the tip's font.
                 const host::TextBox aBox = host::GraQueryTextBox(oDrawTip, cTip);
-                // 4., 6.-9. Stay square of 8 pixels each way; the text plus 8 by 6; pulled back
-                // at the right edge; 40 below the pointer, raised by 8 when below the desktop.
+                // Stay square of 8 pixels each way; the text plus 8 by 6; pulled back at the
+                // right edge; 40 below the pointer, raised by 8 when below the desktop.
                 place = PlaceTip(aMousePos, aBox, nDesktopWidth);
                 aTipSize = place.size;
-                // 10.-11. An undecorated window above all others.
+                // An undecorated window above all others, in the measuring space's font.
                 oDlg = host::XbpDialog::New(
                     host::AppDesktop(), nullptr, place.start, aTipSize,
                     {{host::pp::Background, nColorBg}, {host::pp::Font, oDrawTip->setFont()}},
@@ -192,7 +178,7 @@ void ZebMenuTip_::execute(const host::ThreadArgs& args) {
                 oDlg->titlebar(false);
                 oDlg->alwaysOnTop(true);
                 oDlg->create();
-                // 12.-16. Background, frame one pixel inside the edge, text.
+                // Painted once: background, a frame one pixel inside the edge, the text.
                 const TipPaint paint = PaintTip(aTipSize);
                 const auto oPS = oDlg->drawingArea()->lockPS();
                 oPS->setColor(nColorBg);
@@ -222,28 +208,25 @@ void ZebMenuTip_::execute(const host::ThreadArgs& args) {
         throw;
     }
     notifyProbe(menutip_inspect::Stage::LoopEnded);
-    // 5.
+    // The tip goes with its run; a later show starts over.
     if (oDlg) {
         oDlg->destroy();
     }
-    // 6.
     lShow = false;
 }
 
 // ---- Tip functions ---------------------------------------------------------------------------
 
 std::nullopt_t ShowMenuTip_(const host::Text& cTip) {
-    // 1. The tip worker, made on first use.
+    // The tip worker is made on first use; NIL and empty texts hide the tip.
     if (!oMenuTip) {
         oMenuTip = ZebMenuTip_::classFunction()->New<ZebMenuTip_>();
     }
-    // 2.
     if (!host::Empty(cTip)) {
         oMenuTip->show(cTip);
     } else {
         oMenuTip->hide();
     }
-    // 3.
     return host::Nil;
 }
 

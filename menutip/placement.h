@@ -6,22 +6,23 @@
 #include <host/values.h>
 
 struct TipPlacement {
-    host::Rect stay;   // the stay square: nRectLeft, nRectBottom, nRectRight, nRectTop
-    host::Size size;   // aTipSize: the tip window's size
-    host::Point start; // nTipStartX, nTipStartY: the tip window's lower left corner
+    host::Rect stay;   // where the pointer may go and the tip stays (edges included)
+    host::Size size;   // the tip window's size
+    host::Point start; // the tip window's lower left corner
 };
 
-// `mouse` is the pointer's first position, `box` the text's box in the tip's font.
-constexpr TipPlacement PlaceTip(host::Point mouse, const host::TextBox& box, int nDesktopWidth) {
+// `mouse` is the pointer's first position, `box` the text's box in the tip's font, `rightEdge`
+// the first column right of the monitor (the desktop's width on a single monitor).
+constexpr TipPlacement PlaceTip(host::Point mouse, const host::TextBox& box, int rightEdge) {
     TipPlacement p;
     // The pointer may move 8 pixels each way, edges included, and the tip stays.
     p.stay = {mouse.x - 8, mouse.y - 8, mouse.x + 8, mouse.y + 8};
     // The text with 4 pixels on either side and 3 above and below.
     p.size = {box.upperRight.x - box.lowerLeft.x + 8, box.upperRight.y - box.lowerLeft.y + 6};
     p.start = mouse;
-    // Pulled back at the right edge only: a tip wider than the desktop starts left of it.
-    if (p.start.x + p.size.width > nDesktopWidth) {
-        p.start.x = nDesktopWidth - p.size.width;
+    // Pulled back at the right edge only: a tip wider than the monitor starts left of it.
+    if (p.start.x + p.size.width > rightEdge) {
+        p.start.x = rightEdge - p.size.width;
     }
     // 40 pixels below the pointer; near the bottom edge only raised by 8.
     p.start.y -= 40;

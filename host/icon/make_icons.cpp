@@ -1,4 +1,4 @@
-// menutest-icons DIR NAME: writes the icon as DIR/hicolor/NxN/apps/NAME.png for every size the
+// draw-icons DIR NAME: writes the icon as DIR/hicolor/NxN/apps/NAME.png for every size the
 // window carries, for the package (the freedesktop icon theme layout).
 #include "icon.h"
 
@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fputs("usage: menutest-icons DIR NAME\n", stderr);
+        std::fputs("usage: draw-icons DIR NAME\n", stderr);
         return 2;
     }
     for (const int size : host::icon::kSizes) {
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         }
         const auto file = folder / (std::string(argv[2]) + ".png");
         if (cairo_surface_write_to_png(surface.get(), file.c_str()) != CAIRO_STATUS_SUCCESS) {
-            std::fprintf(stderr, "menutest-icons: cannot write %s\n", file.c_str());
+            std::fprintf(stderr, "draw-icons: cannot write %s\n", file.c_str());
             return 1;
         }
     }

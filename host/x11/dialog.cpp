@@ -1,0 +1,341 @@
+// Dialogs and their drawing areas on X11. A dialog is a top-level window (managed, or
+// override-redirect for an undecorated always-on-top one such as a tip) holding a drawing area
+// child and, once asked for, a menu bar strip above it.
+#include "coords.h"
+#include "impl.h"
+#include "menu_impl.h"
+#include "wm.h"
+
+#include <host/error.h>
+
+#include <string>
+
+namespace host {
+
+using x11::Atoms;
+using x11::Connection;
+
+namespace {
+
+constexpr long kInputMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                            PointerMotionMask | EnterWindowMask | LeaveWindowMask | FocusChangeMask;
+constexpr long kWindowMask = ExposureMask | StructureNotifyMask;
+
+} // namespace
+
+// ---- XbpDrawingArea ------------------------------------------------------------------------
+
+std::shared_ptr<XbpBitmap> XbpDrawingArea::bitmap() const {
+    return impl_->bitmap;
+}
+
+void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
+    impl_->bitmap = std::move(bitmap);
+    if (impl_->created) {
+        XClearArea(impl_->conn->dpy(), impl_->window.id(), 0, 0, 0, 0, True); // repaint with it
+        XFlush(impl_->conn->dpy());
+    }
+}
+
+int XbpDrawingArea::options() const {
+    return impl_->options;
+}
+void XbpDrawingArea::options(int options) {
+    impl_->options = options;
+}
+
+void XbpDrawingArea::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
+    if (nEvent == event::Paint) {
+        x11::PaintDrawingArea(*impl_);
+        return;
+    }
+    if (nEvent == event::Keyboard) {
+        // Keys typed in the client area also reach the dialog (menu mnemonics, F10).
+        if (auto dlg = std::dynamic_pointer_cast<XbpDialog>(impl_->parent.lock())) {
+            dlg->handleEvent(nEvent, mp1, mp2);
+        }
+    }
+}
+
+namespace x11 {
+
+namespace {
+// A bitmap of the area's size in shared memory goes to the window without a copy through the
+// socket: the server reads the pixels where they are. The sync keeps them unchanged until it
+// has (the program may draw into the bitmap right after).
+bool putShared(detail::WindowImpl& w, Size area) {
+    detail::BitmapImpl& b = Impl(*w.bitmap);
+    if (b.size() != area || w.conn->depth() != 24) {
+        return false;
+    }
+    XShmSegmentInfo* shm = b.pixels->shmFor(w.conn);
+    if (!shm) {
+        return false;
+    }
+    cairo_surface_flush(b.cairo());
+    Display* dpy = w.conn->dpy();
+    XImagePtr image(XShmCreateImage(dpy, w.conn->visual(), 24, ZPixmap, nullptr, shm,
+                                    static_cast<unsigned>(area.width),
+                                    static_cast<unsigned>(area.height)));
+    if (!image || image->bytes_per_line != b.pixels->stride() || image->bits_per_pixel != 32) {
+        return false;
+    }
+    image->data = reinterpret_cast<char*>(b.pixels->data());
+    XShmPutImage(dpy, w.window.id(), DefaultGC(dpy, w.conn->screen()), image.get(), 0, 0, 0, 0,
+                 static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), False);
+    XSync(dpy, False);
+    image->data = nullptr; // the pixels belong to the bitmap
+    return true;
+}
+} // namespace
+
+void PaintDrawingArea(detail::WindowImpl& w) {
+    if (!w.created || !w.bitmap || !Impl(*w.bitmap).cairo()) {
+        return;
+    }
+    const Size area = w.size.value_or(Size{});
+    if (putShared(w, area)) {
+        return;
+    }
+    SurfacePtr surface(cairo_xlib_surface_create(w.conn->dpy(), w.window.id(), w.conn->visual(),
+                                                 area.width, area.height));
+    CairoPtr cr(cairo_create(surface.get()));
+    cairo_surface_t* image = Impl(*w.bitmap).cairo();
+    const Size bs = w.bitmap->size();
+    if ((w.options & bmp::Scaled) && bs != area) {
+        // Scaled to fill the area, so a resized dialog still shows the whole picture.
+        cairo_scale(cr.get(), double(area.width) / bs.width, double(area.height) / bs.height);
+        cairo_set_source_surface(cr.get(), image, 0, 0);
+        cairo_pattern_set_extend(cairo_get_source(cr.get()), CAIRO_EXTEND_PAD);
+    } else {
+        cairo_set_source_surface(cr.get(), image, 0, ToDeviceY(bs.height, area.height));
+    }
+    cairo_paint(cr.get());
+    cr.reset();
+    cairo_surface_flush(surface.get());
+    XFlush(w.conn->dpy());
+}
+
+} // namespace x11
+
+// ---- XbpDialog -----------------------------------------------------------------------------
+
+struct XbpDialog::DialogState {
+    std::string title;
+    bool taskList = true;
+    bool sysMenu = true;
+    int border = 0;
+    bool titlebar = true;
+    bool alwaysOnTop = false;
+    Callback<bool()> close;
+    std::shared_ptr<XbpDrawingArea> drawingArea;
+    std::shared_ptr<XbpMenuBar> menuBar;
+};
+
+std::shared_ptr<XbpDialog> XbpDialog::New(std::shared_ptr<XbpWindow> parent,
+                                          std::shared_ptr<XbpWindow>, std::optional<Point> pos,
+                                          std::optional<Size> size, PresParams presParams,
+                                          bool visible) {
+    if (size && (size->width <= 0 || size->height <= 0)) {
+        throw Error("XbpDialog:new", "a window needs a positive size",
+                    {std::to_string(size->width), std::to_string(size->height)});
+    }
+    std::shared_ptr<XbpDialog> dlg(
+        new XbpDialog(std::move(parent), pos, size, std::move(presParams), visible));
+    dlg->state_ = std::make_unique<DialogState>();
+    dlg->impl_->self = dlg;
+    return dlg;
+}
+
+XbpDialog::~XbpDialog() = default;
+
+std::shared_ptr<XbpDialog> XbpDialog::create() {
+    detail::WindowImpl& w = *impl_;
+    DialogState& s = *state_;
+    if (w.created) {
+        throw Error("XbpDialog:create", "the dialog exists already", {s.title});
+    }
+    if (!w.isTopLevel()) {
+        throw Error("XbpDialog:create", "a dialog's parent must be the desktop", {s.title});
+    }
+    w.conn = Connection::current();
+    const Size rootSize = w.conn->rootSize();
+    const Size size = w.size.value_or(Size{400, 300});
+    w.size = size;
+    w.serverSize = size;
+    w.pos = w.pos.value_or(Point{0, rootSize.height - size.height});
+    // Without a title bar and kept on top: a window the window manager leaves alone (a tip).
+    w.overrideRedirect = !s.titlebar && s.alwaysOnTop;
+    const x11::DeviceRect r = x11::WindowToDevice(*w.pos, size, rootSize.height);
+    w.window = x11::XWindow(w.conn, {0, r, w.bg, kWindowMask | kInputMask, w.overrideRedirect});
+    const Atoms& atoms = w.conn->atoms();
+    if (w.overrideRedirect) {
+        x11::SetWindowType(*w.conn, w.window.id(), atoms.netWmWindowTypeTooltip);
+    } else {
+        x11::ManagedProps props{s.title, atoms.netWmWindowTypeDialog, {}, r};
+        props.decorated = s.titlebar;
+        if (!s.taskList) {
+            props.states.push_back(atoms.netWmStateSkipTaskbar);
+        }
+        if (s.alwaysOnTop) {
+            props.states.push_back(atoms.netWmStateAbove);
+        }
+        x11::SetManagedProperties(*w.conn, w.window.id(), props);
+    }
+    w.created = true;
+    w.registerSelf();
+
+    // The drawing area fills the client area; a menu bar strip, once asked for, sits above it.
+    auto self = std::static_pointer_cast<XbpWindow>(shared_from_this());
+    PresParams inherited{{pp::Foreground, w.fg}, {pp::Background, w.bg}, {pp::Font, w.font}};
+    s.drawingArea.reset(new XbpDrawingArea(self, Point{0, 0}, size, inherited, true));
+    detail::WindowImpl& a = Impl(*s.drawingArea);
+    a.self = s.drawingArea;
+    a.conn = w.conn;
+    a.serverSize = size;
+    a.window = x11::XWindow(
+        w.conn,
+        {w.window.id(), {0, 0, size.width, size.height}, w.bg, kWindowMask | kInputMask, false});
+    a.created = true;
+    a.registerSelf();
+    XMapWindow(w.conn->dpy(), a.window.id());
+    if (s.menuBar) {
+        Impl(*s.menuBar).createStrip(w.window.id(), size.width, s.menuBar);
+    }
+    configure();
+    if (w.visible) {
+        show();
+    }
+    return std::static_pointer_cast<XbpDialog>(shared_from_this());
+}
+
+void XbpDialog::destroy() {
+    DialogState& s = *state_;
+    if (s.menuBar) {
+        Impl(*s.menuBar).destroyStrip();
+    }
+    if (s.drawingArea && s.drawingArea->isCreated()) {
+        // The server destroys the child with its parent; only our table needs the news.
+        detail::WindowImpl& a = Impl(*s.drawingArea);
+        a.lockedPS.reset();
+        a.window.forget();
+        a.created = false;
+    }
+    XbpWindow::destroy();
+}
+
+bool XbpDialog::configure() {
+    detail::WindowImpl& w = *impl_;
+    DialogState& s = *state_;
+    if (!w.created) {
+        return false;
+    }
+    const Size size = currentSize();
+    int barHeight = 0;
+    if (s.menuBar && Impl(*s.menuBar).strip) {
+        detail::MenuImpl& bar = Impl(*s.menuBar);
+        barHeight = std::min(bar.height, size.height - 1);
+        XMoveResizeWindow(w.conn->dpy(), bar.strip.id(), 0, 0, static_cast<unsigned>(size.width),
+                          static_cast<unsigned>(barHeight));
+    }
+    if (s.drawingArea && s.drawingArea->isCreated()) {
+        detail::WindowImpl& a = Impl(*s.drawingArea);
+        const Size areaSize{size.width, size.height - barHeight};
+        a.size = areaSize;
+        a.serverSize = areaSize; // we asked for it: its ConfigureNotify is no news
+        a.pos = Point{0, 0};
+        XMoveResizeWindow(w.conn->dpy(), a.window.id(), 0, barHeight,
+                          static_cast<unsigned>(areaSize.width),
+                          static_cast<unsigned>(areaSize.height));
+    }
+    XFlush(w.conn->dpy());
+    return true;
+}
+
+std::shared_ptr<XbpDrawingArea> XbpDialog::drawingArea() const {
+    return state_->drawingArea;
+}
+
+std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
+    DialogState& s = *state_;
+    if (!s.menuBar) {
+        auto self = std::static_pointer_cast<XbpDialog>(shared_from_this());
+        s.menuBar.reset(new XbpMenuBar(self));
+        Impl(*s.menuBar).font = impl_->font;
+        if (impl_->created) {
+            Impl(*s.menuBar).createStrip(impl_->window.id(), currentSize().width, s.menuBar);
+            configure();
+        }
+    }
+    return s.menuBar;
+}
+
+std::string XbpDialog::title() const {
+    return state_->title;
+}
+void XbpDialog::title(std::string text) {
+    state_->title = std::move(text);
+    if (impl_->created && !impl_->overrideRedirect) {
+        x11::SetTitle(*impl_->conn, impl_->window.id(), state_->title);
+        XFlush(impl_->conn->dpy());
+    }
+}
+bool XbpDialog::taskList() const {
+    return state_->taskList;
+}
+void XbpDialog::taskList(bool on) {
+    state_->taskList = on;
+}
+bool XbpDialog::sysMenu() const {
+    return state_->sysMenu;
+}
+void XbpDialog::sysMenu(bool on) {
+    state_->sysMenu = on;
+}
+int XbpDialog::border() const {
+    return state_->border;
+}
+void XbpDialog::border(int type) {
+    state_->border = type;
+}
+bool XbpDialog::titlebar() const {
+    return state_->titlebar;
+}
+void XbpDialog::titlebar(bool on) {
+    state_->titlebar = on;
+}
+bool XbpDialog::alwaysOnTop() const {
+    return state_->alwaysOnTop;
+}
+void XbpDialog::alwaysOnTop(bool on) {
+    state_->alwaysOnTop = on;
+}
+const Callback<bool()>& XbpDialog::close() const {
+    return state_->close;
+}
+void XbpDialog::close(Callback<bool()> callback) {
+    state_->close = std::move(callback);
+}
+
+void XbpDialog::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
+    switch (nEvent) {
+    case event::Close:
+        if (state_->close) {
+            state_->close();
+        }
+        break;
+    case event::Resize:
+        configure();
+        break;
+    case event::Keyboard:
+        if (state_->menuBar) {
+            state_->menuBar->handleEvent(nEvent, mp1, mp2);
+        }
+        break;
+    default:
+        XbpWindow::handleEvent(nEvent, mp1, mp2);
+        break;
+    }
+}
+
+} // namespace host

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -15,6 +18,41 @@
 #include <X11/extensions/Xinerama.h>
 
 namespace testx {
+
+namespace {
+
+// Windows of other programs come and go while a test reads the tree (a window manager takes a
+// frame down between XQueryTree and XGetWindowProperty): on the tests' own connections such an
+// error means "not there", never the end of the test. Xlib's handler is per process, so this
+// one hands errors on any other connection to the handler that was there before.
+std::mutex gOwnMutex;
+std::set<Display*> gOwn;
+std::atomic<XErrorHandler> gPrevious{nullptr};
+
+int ignoreOwnErrors(Display* d, XErrorEvent* e) {
+    {
+        const std::lock_guard lock(gOwnMutex);
+        if (gOwn.count(d)) {
+            return 0;
+        }
+    }
+    const XErrorHandler previous = gPrevious.load();
+    return previous ? previous(d, e) : 0;
+}
+
+void tolerateErrorsOn(Display* d) {
+    static std::once_flag once;
+    std::call_once(once, [] { gPrevious.store(XSetErrorHandler(ignoreOwnErrors)); });
+    const std::lock_guard lock(gOwnMutex);
+    gOwn.insert(d);
+}
+
+void forget(Display* d) {
+    const std::lock_guard lock(gOwnMutex);
+    gOwn.erase(d);
+}
+
+} // namespace
 
 XServer::XServer() : XServer(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") {}
 
@@ -31,6 +69,7 @@ XServer::XServer(const std::string& name) : name_(name) {
                       << (name.empty() ? "(unset)" : name);
         throw std::runtime_error("no X server");
     }
+    tolerateErrorsOn(dpy_);
     int ev = 0, err = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(dpy_, &ev, &err, &major, &minor)) {
         ADD_FAILURE() << "the X server has no XTEST extension";
@@ -47,6 +86,7 @@ bool XServer::answers(const std::string& name) {
 
 XServer::~XServer() {
     if (dpy_) {
+        forget(dpy_);
         XCloseDisplay(dpy_);
     }
 }

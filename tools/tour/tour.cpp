@@ -638,8 +638,16 @@ bool Tour::endProgram() {
     const auto pressed = Clock::now();
     const auto status = program_->wait(10s);
     const double exitS = elapsedS(pressed);
+    // A program still running: say whether its dialog is still up and has the keyboard.
+    const auto stillRunning = [&] {
+        const auto dialog = x_.findMapped(kTitle);
+        return std::string("still running; ") + (!dialog ? "dialog gone"
+                                                 : x_.hasFocus(*dialog)
+                                                     ? "dialog shown with the focus"
+                                                     : "dialog shown without the focus");
+    };
     record_.check("Escape ends the program with exit code 0", "exit code 0 within 10 s",
-                  !status           ? "still running"
+                  !status           ? stillRunning()
                   : !status->exited ? "signal " + std::to_string(status->code)
                                     : "exit code " + std::to_string(status->code),
                   status && status->exited && status->code == 0);

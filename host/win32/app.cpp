@@ -216,10 +216,6 @@ std::shared_ptr<XbpWindow> AppWindow() {
 
 // ---- Version, start-up, errors -----------------------------------------------------------
 
-long Version() {
-    return kHostVersion;
-}
-
 void ErrorSys(const std::exception& error) {
     const std::string line = ProgramName() + ": error: " + error.what() + "\n";
     std::fputs(line.c_str(), stderr);

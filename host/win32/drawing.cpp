@@ -251,36 +251,6 @@ template <typename F> bool withDc(const std::shared_ptr<XbpPresSpace>& ps, F&& d
 
 // ---- XbpPresSpace ----------------------------------------------------------------------
 
-XbpPresSpace::XbpPresSpace() : impl_(std::make_unique<detail::PresSpaceImpl>()) {
-    impl_->font = DefaultFont();
-}
-XbpPresSpace::~XbpPresSpace() = default;
-
-std::shared_ptr<XbpPresSpace> XbpPresSpace::New() {
-    return std::shared_ptr<XbpPresSpace>(new XbpPresSpace());
-}
-
-std::shared_ptr<XbpPresSpace> XbpPresSpace::create() {
-    impl_->created = true;
-    return shared_from_this();
-}
-
-Font XbpPresSpace::setFont(std::optional<Font> font) {
-    Font previous = impl_->font;
-    if (font) {
-        impl_->font = std::move(*font);
-    }
-    return previous;
-}
-
-Color XbpPresSpace::setColor(std::optional<Color> color) {
-    const Color previous = impl_->color;
-    if (color) {
-        impl_->color = *color;
-    }
-    return previous;
-}
-
 Size XbpPresSpace::size() const {
     return impl_->size();
 }
@@ -294,15 +264,6 @@ XbpBitmap::~XbpBitmap() {
         Impl(*impl_->ps).bitmap = nullptr;
         Impl(*impl_->ps).target = Target::Unbound;
     }
-}
-
-std::shared_ptr<XbpBitmap> XbpBitmap::New() {
-    return std::shared_ptr<XbpBitmap>(new XbpBitmap());
-}
-
-std::shared_ptr<XbpBitmap> XbpBitmap::create() {
-    impl_->created = true;
-    return shared_from_this();
 }
 
 std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace> ps) {
@@ -323,10 +284,6 @@ std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace>
     return previous;
 }
 
-std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace() const {
-    return impl_->ps;
-}
-
 bool XbpBitmap::make(int width, int height) {
     if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
         throw Error("XbpBitmap:make", "bitmap size out of range",
@@ -342,10 +299,6 @@ bool XbpBitmap::make(int width, int height) {
                     {std::to_string(width), std::to_string(height)});
     }
     return true;
-}
-
-Size XbpBitmap::size() const {
-    return impl_->size();
 }
 
 bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {

@@ -2,7 +2,7 @@
 // messages to the dialog drive the runtime's callbacks: WM_MENUSELECT marks an entry
 // (itemMarked), WM_UNINITMENUPOPUP and WM_EXITMENULOOP end a menu and the menu mode (endMenu),
 // and WM_COMMAND, which arrives once the menus have closed, runs the chosen entry's action.
-#include "impl.h"
+#include "state.h"
 
 #include <host/error.h>
 
@@ -66,11 +66,6 @@ class MenuTable {
 MenuTable& table() {
     static MenuTable instance;
     return instance;
-}
-
-std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item) {
-    const auto* sub = std::get_if<std::shared_ptr<XbpMenu>>(&item);
-    return sub ? *sub : nullptr;
 }
 
 // "~Reserve" becomes "&Reserve": the system underlines the mnemonic and matches its key. A
@@ -318,16 +313,6 @@ int XbpMenuBar::addItem(MenuItem item) {
     return number;
 }
 
-int XbpMenuBar::numItems() const {
-    return static_cast<int>(impl_->items.size());
-}
-const Callback<void()>& XbpMenuBar::endMenu() const {
-    return impl_->endMenu;
-}
-void XbpMenuBar::endMenu(Callback<void()> callback) {
-    impl_->endMenu = std::move(callback);
-}
-
 void XbpMenuBar::destroy() {
     detail::MenuImpl& b = *impl_;
     if (b.window && GetMenu(b.window) == b.menu.get()) {
@@ -371,25 +356,6 @@ std::shared_ptr<XbpMenu> XbpMenu::create() {
     return self;
 }
 
-std::string XbpMenu::title() const {
-    return impl_->title;
-}
-void XbpMenu::title(std::string text) {
-    impl_->title = std::move(text);
-}
-const Callback<void(int)>& XbpMenu::itemMarked() const {
-    return impl_->itemMarked;
-}
-void XbpMenu::itemMarked(Callback<void(int)> callback) {
-    impl_->itemMarked = std::move(callback);
-}
-const Callback<void()>& XbpMenu::endMenu() const {
-    return impl_->endMenu;
-}
-void XbpMenu::endMenu(Callback<void()> callback) {
-    impl_->endMenu = std::move(callback);
-}
-
 int XbpMenu::addItem(MenuItem item) {
     if (submenuOf(item).get() == this) {
         throw Error("XbpMenu:addItem", "a menu cannot be its own submenu", {impl_->title});
@@ -397,10 +363,6 @@ int XbpMenu::addItem(MenuItem item) {
     auto self = shared_from_this();
     impl_->ensure(false, self);
     return addEntry(*impl_, self, std::move(item));
-}
-
-int XbpMenu::numItems() const {
-    return static_cast<int>(impl_->items.size());
 }
 
 void XbpMenu::destroy() {

@@ -2,7 +2,7 @@
 // (an overlapped one with a caption and the native menu bar, or for an undecorated
 // always-on-top dialog such as a tip a topmost popup that never takes the focus) holding a
 // drawing area child that fills its client area.
-#include "impl.h"
+#include "state.h"
 
 #include <host/error.h>
 
@@ -14,32 +14,6 @@ namespace {
 
 // Asks a window's own thread to destroy it, when its object dies on another thread.
 constexpr UINT kDestroySelf = WM_APP + 1;
-
-void applyPresParams(detail::WindowImpl& w, const PresParams& params) {
-    for (const PresParam& p : params) {
-        if (p.code == pp::Foreground || p.code == pp::Background) {
-            const Color* c = std::get_if<Color>(&p.value);
-            if (!c) {
-                throw Error("presentation parameters", "a colour parameter needs a colour number",
-                            {std::to_string(p.code)});
-            }
-            (p.code == pp::Foreground ? w.fg : w.bg) = *c;
-        } else if (p.code == pp::Font) {
-            const Font* f = std::get_if<Font>(&p.value);
-            if (!f) {
-                throw Error("presentation parameters", "the font parameter needs a font");
-            }
-            w.font = *f;
-        }
-        // Other codes belong to window kinds we do not have; they are ignored.
-    }
-}
-
-void requireCreated(const detail::WindowImpl& w, const char* operation) {
-    if (!w.created) {
-        throw Error(operation, "the window has not been created, or was destroyed");
-    }
-}
 
 long modifiers() {
     return ((GetKeyState(VK_SHIFT) & 0x8000) ? mod::Shift : 0) |
@@ -350,11 +324,6 @@ const wchar_t* WindowClassName() {
 
 namespace detail {
 
-bool WindowImpl::isTopLevel() const {
-    auto p = parent.lock();
-    return !p || Impl(*p).desktop;
-}
-
 int WindowImpl::parentHeight() const {
     auto p = parent.lock();
     if (!p || Impl(*p).desktop) {
@@ -391,23 +360,7 @@ void WindowImpl::destroyWindow() {
 
 } // namespace detail
 
-// ---- XbpPart -------------------------------------------------------------------------------
-
-XbpPart::~XbpPart() = default;
-void XbpPart::handleEvent(int, Param, Param, std::nullopt_t) {}
-
 // ---- XbpWindow -----------------------------------------------------------------------------
-
-XbpWindow::XbpWindow(std::shared_ptr<XbpWindow> parent, std::optional<Point> pos,
-                     std::optional<Size> size, PresParams presParams, bool visible)
-    : impl_(std::make_unique<detail::WindowImpl>()) {
-    impl_->parent = std::move(parent);
-    impl_->pos = pos;
-    impl_->size = size;
-    impl_->visible = visible;
-    impl_->font = DefaultFont();
-    applyPresParams(*impl_, presParams);
-}
 
 XbpWindow::~XbpWindow() {
     // A window that was never destroyed explicitly still leaves the screen with its owner.
@@ -420,10 +373,6 @@ void XbpWindow::destroy() {
     if (impl_->created && !impl_->desktop) {
         impl_->destroyWindow();
     }
-}
-
-bool XbpWindow::isCreated() const {
-    return impl_->created;
 }
 
 bool XbpWindow::show() {
@@ -447,14 +396,6 @@ bool XbpWindow::hide() {
     w.visible = false;
     ShowWindow(w.hwnd, SW_HIDE);
     return true;
-}
-
-bool XbpWindow::isVisible() const {
-    return impl_->created && impl_->visible;
-}
-
-std::shared_ptr<XbpWindow> XbpWindow::parent() const {
-    return impl_->parent.lock();
 }
 
 Size XbpWindow::currentSize() const {
@@ -558,14 +499,6 @@ void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
     }
 }
 
-Color XbpWindow::setColorFG(std::optional<Color> color) {
-    const Color previous = impl_->fg;
-    if (color) {
-        impl_->fg = *color;
-    }
-    return previous;
-}
-
 Color XbpWindow::setColorBG(std::optional<Color> color) {
     const Color previous = impl_->bg;
     if (color) {
@@ -577,34 +510,7 @@ Color XbpWindow::setColorBG(std::optional<Color> color) {
     return previous;
 }
 
-Font XbpWindow::setFont(std::optional<Font> font) {
-    Font previous = impl_->font;
-    if (font) {
-        impl_->font = std::move(*font);
-    }
-    return previous;
-}
-
-bool XbpWindow::clipParent() const {
-    return impl_->clipParent;
-}
-void XbpWindow::clipParent(bool on) {
-    impl_->clipParent = on;
-}
-bool XbpWindow::clipChildren() const {
-    return impl_->clipChildren;
-}
-void XbpWindow::clipChildren(bool on) {
-    impl_->clipChildren = on;
-}
-
-void XbpWindow::handleEvent(int, Param, Param, std::nullopt_t) {}
-
 // ---- XbpDrawingArea ------------------------------------------------------------------------
-
-std::shared_ptr<XbpBitmap> XbpDrawingArea::bitmap() const {
-    return impl_->bitmap;
-}
 
 void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
     impl_->bitmap = std::move(bitmap);
@@ -613,9 +519,6 @@ void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
     }
 }
 
-int XbpDrawingArea::options() const {
-    return impl_->options;
-}
 void XbpDrawingArea::options(int options) {
     impl_->options = options;
     if (impl_->created) {
@@ -628,18 +531,6 @@ void XbpDrawingArea::options(int options) {
 void XbpDrawingArea::handleEvent(int, Param, Param, std::nullopt_t) {}
 
 // ---- XbpDialog -----------------------------------------------------------------------------
-
-struct XbpDialog::DialogState {
-    std::string title;
-    bool taskList = true;
-    bool sysMenu = true;
-    int border = 0;
-    bool titlebar = true;
-    bool alwaysOnTop = false;
-    Callback<bool()> close;
-    std::shared_ptr<XbpDrawingArea> drawingArea;
-    std::shared_ptr<XbpMenuBar> menuBar;
-};
 
 std::shared_ptr<XbpDialog> XbpDialog::New(std::shared_ptr<XbpWindow> parent,
                                           std::shared_ptr<XbpWindow>, std::optional<Point> pos,
@@ -743,10 +634,6 @@ bool XbpDialog::configure() {
     return true;
 }
 
-std::shared_ptr<XbpDrawingArea> XbpDialog::drawingArea() const {
-    return state_->drawingArea;
-}
-
 std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
     DialogState& s = *state_;
     if (!s.menuBar) {
@@ -761,50 +648,11 @@ std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
     return s.menuBar;
 }
 
-std::string XbpDialog::title() const {
-    return state_->title;
-}
 void XbpDialog::title(std::string text) {
     state_->title = std::move(text);
     if (impl_->created) {
         SetWindowTextW(impl_->hwnd, win32::Widen(state_->title).c_str());
     }
-}
-bool XbpDialog::taskList() const {
-    return state_->taskList;
-}
-void XbpDialog::taskList(bool on) {
-    state_->taskList = on;
-}
-bool XbpDialog::sysMenu() const {
-    return state_->sysMenu;
-}
-void XbpDialog::sysMenu(bool on) {
-    state_->sysMenu = on;
-}
-int XbpDialog::border() const {
-    return state_->border;
-}
-void XbpDialog::border(int type) {
-    state_->border = type;
-}
-bool XbpDialog::titlebar() const {
-    return state_->titlebar;
-}
-void XbpDialog::titlebar(bool on) {
-    state_->titlebar = on;
-}
-bool XbpDialog::alwaysOnTop() const {
-    return state_->alwaysOnTop;
-}
-void XbpDialog::alwaysOnTop(bool on) {
-    state_->alwaysOnTop = on;
-}
-const Callback<bool()>& XbpDialog::close() const {
-    return state_->close;
-}
-void XbpDialog::close(Callback<bool()> callback) {
-    state_->close = std::move(callback);
 }
 
 void XbpDialog::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
@@ -824,14 +672,6 @@ void XbpDialog::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
 }
 
 // ---- XbpDesktop ----------------------------------------------------------------------------
-
-XbpDesktop::XbpDesktop() : XbpWindow(nullptr, Nil, Nil, {}, true) {
-    impl_->desktop = true;
-    impl_->created = true;
-}
-
-XbpDesktop::~XbpDesktop() = default;
-void XbpDesktop::destroy() {}
 
 std::shared_ptr<XbpDesktop> AppDesktop() {
     static const std::shared_ptr<XbpDesktop> desktop(new XbpDesktop());

@@ -295,10 +295,6 @@ std::optional<HostEvent> translate(Connection& c, XEvent& ev) {
 
 // ---- Version, start-up, errors -----------------------------------------------------------
 
-long Version() {
-    return kHostVersion;
-}
-
 void ErrorSys(const std::exception& error) {
     std::fprintf(stderr, "%s: error: %s\n", ProgramName().c_str(), error.what());
     std::fflush(stderr);

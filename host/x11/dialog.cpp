@@ -2,8 +2,8 @@
 // override-redirect for an undecorated always-on-top one such as a tip) holding a drawing area
 // child and, once asked for, a menu bar strip above it.
 #include "coords.h"
-#include "impl.h"
 #include "menu_impl.h"
+#include "state.h"
 #include "wm.h"
 
 #include <host/error.h>
@@ -25,10 +25,6 @@ constexpr long kWindowMask = ExposureMask | StructureNotifyMask;
 
 // ---- XbpDrawingArea ------------------------------------------------------------------------
 
-std::shared_ptr<XbpBitmap> XbpDrawingArea::bitmap() const {
-    return impl_->bitmap;
-}
-
 void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
     impl_->bitmap = std::move(bitmap);
     if (impl_->created) {
@@ -37,9 +33,6 @@ void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
     }
 }
 
-int XbpDrawingArea::options() const {
-    return impl_->options;
-}
 void XbpDrawingArea::options(int options) {
     impl_->options = options;
 }
@@ -119,18 +112,6 @@ void PaintDrawingArea(detail::WindowImpl& w) {
 } // namespace x11
 
 // ---- XbpDialog -----------------------------------------------------------------------------
-
-struct XbpDialog::DialogState {
-    std::string title;
-    bool taskList = true;
-    bool sysMenu = true;
-    int border = 0;
-    bool titlebar = true;
-    bool alwaysOnTop = false;
-    Callback<bool()> close;
-    std::shared_ptr<XbpDrawingArea> drawingArea;
-    std::shared_ptr<XbpMenuBar> menuBar;
-};
 
 std::shared_ptr<XbpDialog> XbpDialog::New(std::shared_ptr<XbpWindow> parent,
                                           std::shared_ptr<XbpWindow>, std::optional<Point> pos,
@@ -252,10 +233,6 @@ bool XbpDialog::configure() {
     return true;
 }
 
-std::shared_ptr<XbpDrawingArea> XbpDialog::drawingArea() const {
-    return state_->drawingArea;
-}
-
 std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
     DialogState& s = *state_;
     if (!s.menuBar) {
@@ -270,51 +247,12 @@ std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
     return s.menuBar;
 }
 
-std::string XbpDialog::title() const {
-    return state_->title;
-}
 void XbpDialog::title(std::string text) {
     state_->title = std::move(text);
     if (impl_->created && !impl_->overrideRedirect) {
         x11::SetTitle(*impl_->conn, impl_->window.id(), state_->title);
         XFlush(impl_->conn->dpy());
     }
-}
-bool XbpDialog::taskList() const {
-    return state_->taskList;
-}
-void XbpDialog::taskList(bool on) {
-    state_->taskList = on;
-}
-bool XbpDialog::sysMenu() const {
-    return state_->sysMenu;
-}
-void XbpDialog::sysMenu(bool on) {
-    state_->sysMenu = on;
-}
-int XbpDialog::border() const {
-    return state_->border;
-}
-void XbpDialog::border(int type) {
-    state_->border = type;
-}
-bool XbpDialog::titlebar() const {
-    return state_->titlebar;
-}
-void XbpDialog::titlebar(bool on) {
-    state_->titlebar = on;
-}
-bool XbpDialog::alwaysOnTop() const {
-    return state_->alwaysOnTop;
-}
-void XbpDialog::alwaysOnTop(bool on) {
-    state_->alwaysOnTop = on;
-}
-const Callback<bool()>& XbpDialog::close() const {
-    return state_->close;
-}
-void XbpDialog::close(Callback<bool()> callback) {
-    state_->close = std::move(callback);
 }
 
 void XbpDialog::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {

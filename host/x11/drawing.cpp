@@ -251,36 +251,6 @@ void x11::WarmThread() {
 
 // ---- XbpPresSpace ----------------------------------------------------------------------
 
-XbpPresSpace::XbpPresSpace() : impl_(std::make_unique<detail::PresSpaceImpl>()) {
-    impl_->font = DefaultFont();
-}
-XbpPresSpace::~XbpPresSpace() = default;
-
-std::shared_ptr<XbpPresSpace> XbpPresSpace::New() {
-    return std::shared_ptr<XbpPresSpace>(new XbpPresSpace());
-}
-
-std::shared_ptr<XbpPresSpace> XbpPresSpace::create() {
-    impl_->created = true;
-    return shared_from_this();
-}
-
-Font XbpPresSpace::setFont(std::optional<Font> font) {
-    Font previous = impl_->font;
-    if (font) {
-        impl_->font = std::move(*font);
-    }
-    return previous;
-}
-
-Color XbpPresSpace::setColor(std::optional<Color> color) {
-    const Color previous = impl_->color;
-    if (color) {
-        impl_->color = *color;
-    }
-    return previous;
-}
-
 Size XbpPresSpace::size() const {
     if (impl_->target == detail::PresSpaceImpl::Target::ToWindow) {
         return impl_->windowSize;
@@ -299,15 +269,6 @@ XbpBitmap::~XbpBitmap() {
     }
 }
 
-std::shared_ptr<XbpBitmap> XbpBitmap::New() {
-    return std::shared_ptr<XbpBitmap>(new XbpBitmap());
-}
-
-std::shared_ptr<XbpBitmap> XbpBitmap::create() {
-    impl_->created = true;
-    return shared_from_this();
-}
-
 std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace> ps) {
     auto previous = impl_->ps;
     if (previous) {
@@ -324,10 +285,6 @@ std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace>
     }
     impl_->ps = std::move(ps);
     return previous;
-}
-
-std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace() const {
-    return impl_->ps;
 }
 
 bool XbpBitmap::make(int width, int height) {
@@ -357,10 +314,6 @@ bool XbpBitmap::make(int width, int height) {
     }
     cairo_surface_mark_dirty(b.surface.get());
     return true;
-}
-
-Size XbpBitmap::size() const {
-    return impl_->size();
 }
 
 bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {

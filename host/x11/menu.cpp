@@ -3,9 +3,9 @@
 // session reaches the bar (keys as event::Internal); the bar routes them to the open menus.
 // Callbacks run from handleEvent, inside the program's own event loop.
 #include "coords.h"
-#include "impl.h"
 #include "menu_impl.h"
 #include "scheme.h"
+#include "state.h"
 
 #include <host/error.h>
 
@@ -19,11 +19,6 @@ using detail::MenuImpl;
 using menus::MenuId;
 
 // ---- Helpers -------------------------------------------------------------------------------
-
-std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item) {
-    const auto* sub = std::get_if<std::shared_ptr<XbpMenu>>(&item);
-    return sub ? *sub : nullptr;
-}
 
 // The bar a menu hangs from, through its parents; nullptr for a menu outside any bar.
 std::shared_ptr<XbpMenuBar> barOf(XbpMenu& menu) {
@@ -303,16 +298,6 @@ int XbpMenuBar::addItem(MenuItem item) {
     return static_cast<int>(impl_->items.size());
 }
 
-int XbpMenuBar::numItems() const {
-    return static_cast<int>(impl_->items.size());
-}
-const Callback<void()>& XbpMenuBar::endMenu() const {
-    return impl_->endMenu;
-}
-void XbpMenuBar::endMenu(Callback<void()> callback) {
-    impl_->endMenu = std::move(callback);
-}
-
 void XbpMenuBar::destroy() {
     Session session(*this);
     session.run(session.mode().end());
@@ -389,34 +374,11 @@ std::shared_ptr<XbpMenu> XbpMenu::create() {
     return std::static_pointer_cast<XbpMenu>(shared_from_this());
 }
 
-std::string XbpMenu::title() const {
-    return impl_->title;
-}
-void XbpMenu::title(std::string text) {
-    impl_->title = std::move(text);
-}
-const Callback<void(int)>& XbpMenu::itemMarked() const {
-    return impl_->itemMarked;
-}
-void XbpMenu::itemMarked(Callback<void(int)> callback) {
-    impl_->itemMarked = std::move(callback);
-}
-const Callback<void()>& XbpMenu::endMenu() const {
-    return impl_->endMenu;
-}
-void XbpMenu::endMenu(Callback<void()> callback) {
-    impl_->endMenu = std::move(callback);
-}
-
 int XbpMenu::addItem(MenuItem item) {
     if (submenuOf(item).get() == this) {
         throw Error("XbpMenu:addItem", "a menu cannot be its own submenu", {impl_->title});
     }
     impl_->items.push_back(std::move(item));
-    return static_cast<int>(impl_->items.size());
-}
-
-int XbpMenu::numItems() const {
     return static_cast<int>(impl_->items.size());
 }
 

@@ -2,7 +2,7 @@
 // space, colours), and mapping a top-level window under a window manager. Dialogs and their
 // drawing areas are in dialog.cpp.
 #include "coords.h"
-#include "impl.h"
+#include "state.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -48,44 +48,9 @@ void x11::MapAndWait(Connection& c, ::Window w, bool overrideRedirect) {
     XPutBackEvent(dpy, &ev); // the event loop still learns of the map
 }
 
-namespace {
-
-void applyPresParams(detail::WindowImpl& w, const PresParams& params) {
-    for (const PresParam& p : params) {
-        if (p.code == pp::Foreground || p.code == pp::Background) {
-            const Color* c = std::get_if<Color>(&p.value);
-            if (!c) {
-                throw Error("presentation parameters", "a colour parameter needs a colour number",
-                            {std::to_string(p.code)});
-            }
-            (p.code == pp::Foreground ? w.fg : w.bg) = *c;
-        } else if (p.code == pp::Font) {
-            const Font* f = std::get_if<Font>(&p.value);
-            if (!f) {
-                throw Error("presentation parameters", "the font parameter needs a font");
-            }
-            w.font = *f;
-        }
-        // Other codes belong to window kinds we do not have; they are ignored.
-    }
-}
-
-void requireCreated(const detail::WindowImpl& w, const char* operation) {
-    if (!w.created) {
-        throw Error(operation, "the window has not been created, or was destroyed");
-    }
-}
-
-} // namespace
-
 // ---- WindowImpl --------------------------------------------------------------------------
 
 namespace detail {
-
-bool WindowImpl::isTopLevel() const {
-    auto p = parent.lock();
-    return !p || Impl(*p).desktop;
-}
 
 int WindowImpl::parentHeight() const {
     auto p = parent.lock();
@@ -103,23 +68,7 @@ void WindowImpl::registerSelf() {
 
 } // namespace detail
 
-// ---- XbpPart -------------------------------------------------------------------------------
-
-XbpPart::~XbpPart() = default;
-void XbpPart::handleEvent(int, Param, Param, std::nullopt_t) {}
-
 // ---- XbpWindow -----------------------------------------------------------------------------
-
-XbpWindow::XbpWindow(std::shared_ptr<XbpWindow> parent, std::optional<Point> pos,
-                     std::optional<Size> size, PresParams presParams, bool visible)
-    : impl_(std::make_unique<detail::WindowImpl>()) {
-    impl_->parent = std::move(parent);
-    impl_->pos = pos;
-    impl_->size = size;
-    impl_->visible = visible;
-    impl_->font = DefaultFont();
-    applyPresParams(*impl_, presParams);
-}
 
 // A window that was never destroyed explicitly still leaves the server with its owner.
 XbpWindow::~XbpWindow() = default;
@@ -135,10 +84,6 @@ void XbpWindow::destroy() {
     const bool managed = w.isTopLevel() && !w.overrideRedirect;
     w.window.destroy(managed ? x11::XWindow::Wait::OffScreen : x11::XWindow::Wait::Done);
     w.created = false;
-}
-
-bool XbpWindow::isCreated() const {
-    return impl_->created;
 }
 
 bool XbpWindow::show() {
@@ -162,14 +107,6 @@ bool XbpWindow::hide() {
     XUnmapWindow(w.conn->dpy(), w.window.id());
     XFlush(w.conn->dpy());
     return true;
-}
-
-bool XbpWindow::isVisible() const {
-    return impl_->created && impl_->visible;
-}
-
-std::shared_ptr<XbpWindow> XbpWindow::parent() const {
-    return impl_->parent.lock();
 }
 
 Size XbpWindow::currentSize() const {
@@ -275,14 +212,6 @@ void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
     }
 }
 
-Color XbpWindow::setColorFG(std::optional<Color> color) {
-    const Color previous = impl_->fg;
-    if (color) {
-        impl_->fg = *color;
-    }
-    return previous;
-}
-
 Color XbpWindow::setColorBG(std::optional<Color> color) {
     const Color previous = impl_->bg;
     if (color) {
@@ -297,38 +226,7 @@ Color XbpWindow::setColorBG(std::optional<Color> color) {
     return previous;
 }
 
-Font XbpWindow::setFont(std::optional<Font> font) {
-    Font previous = impl_->font;
-    if (font) {
-        impl_->font = std::move(*font);
-    }
-    return previous;
-}
-
-bool XbpWindow::clipParent() const {
-    return impl_->clipParent;
-}
-void XbpWindow::clipParent(bool on) {
-    impl_->clipParent = on;
-}
-bool XbpWindow::clipChildren() const {
-    return impl_->clipChildren;
-}
-void XbpWindow::clipChildren(bool on) {
-    impl_->clipChildren = on;
-}
-
-void XbpWindow::handleEvent(int, Param, Param, std::nullopt_t) {}
-
 // ---- XbpDesktop ----------------------------------------------------------------------------
-
-XbpDesktop::XbpDesktop() : XbpWindow(nullptr, Nil, Nil, {}, true) {
-    impl_->desktop = true;
-    impl_->created = true;
-}
-
-XbpDesktop::~XbpDesktop() = default;
-void XbpDesktop::destroy() {}
 
 std::shared_ptr<XbpDesktop> AppDesktop() {
     // One object for the whole process; each thread reaches the screen on its own connection.

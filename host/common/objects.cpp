@@ -1,0 +1,294 @@
+// What every driver's public objects do the same way: settings kept until a window needs them,
+// presentation parameters, accessors. Compiled into each driver against its own state (the
+// "state.h" of its folder), so no driver writes them again.
+#include "state.h"
+
+#include <host/error.h>
+
+namespace host {
+
+long Version() {
+    return kHostVersion;
+}
+
+void applyPresParams(detail::WindowImpl& w, const PresParams& params) {
+    for (const PresParam& p : params) {
+        if (p.code == pp::Foreground || p.code == pp::Background) {
+            const Color* c = std::get_if<Color>(&p.value);
+            if (!c) {
+                throw Error("presentation parameters", "a colour parameter needs a colour number",
+                            {std::to_string(p.code)});
+            }
+            (p.code == pp::Foreground ? w.fg : w.bg) = *c;
+        } else if (p.code == pp::Font) {
+            const Font* f = std::get_if<Font>(&p.value);
+            if (!f) {
+                throw Error("presentation parameters", "the font parameter needs a font");
+            }
+            w.font = *f;
+        }
+        // Other codes belong to window kinds we do not have; they are ignored.
+    }
+}
+
+void requireCreated(const detail::WindowImpl& w, const char* operation) {
+    if (!w.created) {
+        throw Error(operation, "the window has not been created, or was destroyed");
+    }
+}
+
+std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item) {
+    const auto* sub = std::get_if<std::shared_ptr<XbpMenu>>(&item);
+    return sub ? *sub : nullptr;
+}
+
+namespace detail {
+
+bool WindowImpl::isTopLevel() const {
+    auto p = parent.lock();
+    return !p || Impl(*p).desktop;
+}
+
+} // namespace detail
+
+// ---- XbpPart ----------------------------------------------------------------------------
+
+XbpPart::~XbpPart() = default;
+
+void XbpPart::handleEvent(int, Param, Param, std::nullopt_t) {}
+
+// ---- XbpWindow --------------------------------------------------------------------------
+
+XbpWindow::XbpWindow(std::shared_ptr<XbpWindow> parent, std::optional<Point> pos,
+                     std::optional<Size> size, PresParams presParams, bool visible)
+    : impl_(std::make_unique<detail::WindowImpl>()) {
+    impl_->parent = std::move(parent);
+    impl_->pos = pos;
+    impl_->size = size;
+    impl_->visible = visible;
+    impl_->font = DefaultFont();
+    applyPresParams(*impl_, presParams);
+}
+
+bool XbpWindow::isCreated() const {
+    return impl_->created;
+}
+
+bool XbpWindow::isVisible() const {
+    return impl_->created && impl_->visible;
+}
+
+std::shared_ptr<XbpWindow> XbpWindow::parent() const {
+    return impl_->parent.lock();
+}
+
+Color XbpWindow::setColorFG(std::optional<Color> color) {
+    const Color previous = impl_->fg;
+    if (color) {
+        impl_->fg = *color;
+    }
+    return previous;
+}
+
+Font XbpWindow::setFont(std::optional<Font> font) {
+    Font previous = impl_->font;
+    if (font) {
+        impl_->font = std::move(*font);
+    }
+    return previous;
+}
+
+bool XbpWindow::clipParent() const {
+    return impl_->clipParent;
+}
+
+void XbpWindow::clipParent(bool on) {
+    impl_->clipParent = on;
+}
+
+bool XbpWindow::clipChildren() const {
+    return impl_->clipChildren;
+}
+
+void XbpWindow::clipChildren(bool on) {
+    impl_->clipChildren = on;
+}
+
+void XbpWindow::handleEvent(int, Param, Param, std::nullopt_t) {}
+
+// ---- XbpDrawingArea ---------------------------------------------------------------------
+
+std::shared_ptr<XbpBitmap> XbpDrawingArea::bitmap() const {
+    return impl_->bitmap;
+}
+
+int XbpDrawingArea::options() const {
+    return impl_->options;
+}
+
+// ---- XbpDialog --------------------------------------------------------------------------
+
+std::shared_ptr<XbpDrawingArea> XbpDialog::drawingArea() const {
+    return state_->drawingArea;
+}
+
+std::string XbpDialog::title() const {
+    return state_->title;
+}
+
+bool XbpDialog::taskList() const {
+    return state_->taskList;
+}
+
+void XbpDialog::taskList(bool on) {
+    state_->taskList = on;
+}
+
+bool XbpDialog::sysMenu() const {
+    return state_->sysMenu;
+}
+
+void XbpDialog::sysMenu(bool on) {
+    state_->sysMenu = on;
+}
+
+int XbpDialog::border() const {
+    return state_->border;
+}
+
+void XbpDialog::border(int type) {
+    state_->border = type;
+}
+
+bool XbpDialog::titlebar() const {
+    return state_->titlebar;
+}
+
+void XbpDialog::titlebar(bool on) {
+    state_->titlebar = on;
+}
+
+bool XbpDialog::alwaysOnTop() const {
+    return state_->alwaysOnTop;
+}
+
+void XbpDialog::alwaysOnTop(bool on) {
+    state_->alwaysOnTop = on;
+}
+
+const Callback<bool()>& XbpDialog::close() const {
+    return state_->close;
+}
+
+void XbpDialog::close(Callback<bool()> callback) {
+    state_->close = std::move(callback);
+}
+
+// ---- XbpDesktop -------------------------------------------------------------------------
+
+XbpDesktop::XbpDesktop() : XbpWindow(nullptr, Nil, Nil, {}, true) {
+    impl_->desktop = true;
+    impl_->created = true;
+}
+
+XbpDesktop::~XbpDesktop() = default;
+
+void XbpDesktop::destroy() {}
+
+// ---- XbpMenuBar -------------------------------------------------------------------------
+
+int XbpMenuBar::numItems() const {
+    return static_cast<int>(impl_->items.size());
+}
+
+const Callback<void()>& XbpMenuBar::endMenu() const {
+    return impl_->endMenu;
+}
+
+void XbpMenuBar::endMenu(Callback<void()> callback) {
+    impl_->endMenu = std::move(callback);
+}
+
+// ---- XbpMenu ----------------------------------------------------------------------------
+
+std::string XbpMenu::title() const {
+    return impl_->title;
+}
+
+void XbpMenu::title(std::string text) {
+    impl_->title = std::move(text);
+}
+
+const Callback<void(int)>& XbpMenu::itemMarked() const {
+    return impl_->itemMarked;
+}
+
+void XbpMenu::itemMarked(Callback<void(int)> callback) {
+    impl_->itemMarked = std::move(callback);
+}
+
+const Callback<void()>& XbpMenu::endMenu() const {
+    return impl_->endMenu;
+}
+
+void XbpMenu::endMenu(Callback<void()> callback) {
+    impl_->endMenu = std::move(callback);
+}
+
+int XbpMenu::numItems() const {
+    return static_cast<int>(impl_->items.size());
+}
+
+// ---- XbpPresSpace -----------------------------------------------------------------------
+
+XbpPresSpace::XbpPresSpace() : impl_(std::make_unique<detail::PresSpaceImpl>()) {
+    impl_->font = DefaultFont();
+}
+
+XbpPresSpace::~XbpPresSpace() = default;
+
+std::shared_ptr<XbpPresSpace> XbpPresSpace::New() {
+    return std::shared_ptr<XbpPresSpace>(new XbpPresSpace());
+}
+
+std::shared_ptr<XbpPresSpace> XbpPresSpace::create() {
+    impl_->created = true;
+    return shared_from_this();
+}
+
+Font XbpPresSpace::setFont(std::optional<Font> font) {
+    Font previous = impl_->font;
+    if (font) {
+        impl_->font = std::move(*font);
+    }
+    return previous;
+}
+
+Color XbpPresSpace::setColor(std::optional<Color> color) {
+    const Color previous = impl_->color;
+    if (color) {
+        impl_->color = *color;
+    }
+    return previous;
+}
+
+// ---- XbpBitmap --------------------------------------------------------------------------
+
+std::shared_ptr<XbpBitmap> XbpBitmap::New() {
+    return std::shared_ptr<XbpBitmap>(new XbpBitmap());
+}
+
+std::shared_ptr<XbpBitmap> XbpBitmap::create() {
+    impl_->created = true;
+    return shared_from_this();
+}
+
+std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace() const {
+    return impl_->ps;
+}
+
+Size XbpBitmap::size() const {
+    return impl_->size();
+}
+
+} // namespace host

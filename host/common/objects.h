@@ -1,0 +1,36 @@
+// Helpers that every driver shares (defined in objects.cpp), and the dialog's settings, which
+// no driver keeps differently.
+#pragma once
+
+#include <host/windows.h>
+
+#include <memory>
+#include <string>
+
+namespace host {
+
+namespace detail {
+struct WindowImpl;
+}
+
+// Colours and font from presentation parameters; raises host::Error for a value of the wrong
+// kind. Codes of other window kinds are ignored.
+void applyPresParams(detail::WindowImpl& w, const PresParams& params);
+// Raises host::Error unless the window exists.
+void requireCreated(const detail::WindowImpl& w, const char* operation);
+// The submenu an entry opens, or nullptr for an action.
+std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item);
+
+struct XbpDialog::DialogState {
+    std::string title;
+    bool taskList = true;
+    bool sysMenu = true;
+    int border = 0;
+    bool titlebar = true;
+    bool alwaysOnTop = false;
+    Callback<bool()> close;
+    std::shared_ptr<XbpDrawingArea> drawingArea;
+    std::shared_ptr<XbpMenuBar> menuBar;
+};
+
+} // namespace host

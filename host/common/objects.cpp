@@ -7,6 +7,28 @@
 
 namespace host {
 
+namespace detail {
+AppState& App() {
+    static AppState state;
+    return state;
+}
+} // namespace detail
+
+long Set(int setting, long value) {
+    detail::AppState& a = detail::App();
+    std::lock_guard lock(a.mutex);
+    long& slot = a.settings[setting];
+    const long previous = slot;
+    slot = value;
+    return previous;
+}
+
+std::shared_ptr<XbpWindow> SetAppWindow(std::shared_ptr<XbpWindow> window) {
+    std::lock_guard lock(detail::App().mutex);
+    std::swap(detail::App().appWindow, window);
+    return window;
+}
+
 long Version() {
     return kHostVersion;
 }

@@ -4,7 +4,9 @@
 
 #include <host/windows.h>
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace host {
@@ -20,6 +22,17 @@ void applyPresParams(detail::WindowImpl& w, const PresParams& params);
 void requireCreated(const detail::WindowImpl& w, const char* operation);
 // The submenu an entry opens, or nullptr for an action.
 std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item);
+
+namespace detail {
+// The application window, the focus holder and the settings, for the whole process.
+struct AppState {
+    std::mutex mutex;
+    std::shared_ptr<XbpWindow> appWindow;
+    std::shared_ptr<XbpWindow> focus;
+    std::map<int, long> settings;
+};
+AppState& App();
+} // namespace detail
 
 struct XbpDialog::DialogState {
     std::string title;

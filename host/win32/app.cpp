@@ -2,7 +2,7 @@
 // the calling thread turned into runtime events, plus posted events), the one message-pumping
 // wait, application window and focus, and small services.
 #include "../core/program.h"
-#include "impl.h"
+#include "state.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -70,18 +70,6 @@ PostedQueue& posted() {
 }
 
 // ---- Application state -------------------------------------------------------------------
-
-struct AppState {
-    std::mutex mutex;
-    std::shared_ptr<XbpWindow> appWindow;
-    std::shared_ptr<XbpWindow> focus;
-    std::map<int, long> settings;
-};
-
-AppState& app() {
-    static AppState state;
-    return state;
-}
 
 // Per thread: whether it runs the program's event loop, the events its window procedures
 // made, and an error a window procedure raised.
@@ -208,8 +196,8 @@ bool WaitDispatching(DWORD milliseconds, HANDLE extra, bool untilEvent) {
 }
 
 std::shared_ptr<XbpWindow> AppWindow() {
-    std::lock_guard lock(app().mutex);
-    return app().appWindow;
+    std::lock_guard lock(detail::App().mutex);
+    return detail::App().appWindow;
 }
 
 } // namespace win32
@@ -247,15 +235,6 @@ int Start(const StartupRecord& record) {
         record.appExit();
     }
     return 0;
-}
-
-long Set(int setting, long value) {
-    AppState& a = app();
-    std::lock_guard lock(a.mutex);
-    long& slot = a.settings[setting];
-    const long previous = slot;
-    slot = value;
-    return previous;
 }
 
 // ---- Events ------------------------------------------------------------------------------
@@ -305,8 +284,8 @@ int AppEvent(Param& mp1, Param& mp2, std::shared_ptr<XbpPart>& target, std::opti
 
 bool PostAppEvent(int code, Param mp1, Param mp2, std::shared_ptr<XbpPart> target) {
     if (!target) {
-        std::lock_guard lock(app().mutex);
-        target = app().appWindow;
+        std::lock_guard lock(detail::App().mutex);
+        target = detail::App().appWindow;
     }
     if (!target) {
         return false; // nowhere to deliver it
@@ -316,18 +295,12 @@ bool PostAppEvent(int code, Param mp1, Param mp2, std::shared_ptr<XbpPart> targe
 
 // ---- Application window and focus --------------------------------------------------------
 
-std::shared_ptr<XbpWindow> SetAppWindow(std::shared_ptr<XbpWindow> window) {
-    std::lock_guard lock(app().mutex);
-    std::swap(app().appWindow, window);
-    return window;
-}
-
 std::shared_ptr<XbpWindow> SetAppFocus(std::shared_ptr<XbpWindow> window) {
     std::shared_ptr<XbpWindow> previous;
     {
-        std::lock_guard lock(app().mutex);
-        previous = app().focus;
-        app().focus = window;
+        std::lock_guard lock(detail::App().mutex);
+        previous = detail::App().focus;
+        detail::App().focus = window;
     }
     // Only a window of the calling thread can take the keyboard focus; others keep theirs.
     if (window && window->isCreated() && !Impl(*window).desktop &&

@@ -3,8 +3,8 @@
 #include "../core/program.h"
 #include "coords.h"
 #include "desktop.h"
-#include "impl.h"
 #include "menu_impl.h"
+#include "state.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -92,18 +92,6 @@ PostedQueue& posted() {
 }
 
 // ---- Application state -------------------------------------------------------------------
-
-struct AppState {
-    std::mutex mutex;
-    std::shared_ptr<XbpWindow> appWindow;
-    std::shared_ptr<XbpWindow> focus;
-    std::map<int, long> settings;
-};
-
-AppState& app() {
-    static AppState state;
-    return state;
-}
 
 thread_local bool tIsEventThread = false;
 
@@ -348,15 +336,6 @@ int Start(const StartupRecord& record) {
     return 0;
 }
 
-long Set(int setting, long value) {
-    AppState& a = app();
-    std::lock_guard lock(a.mutex);
-    long& slot = a.settings[setting];
-    const long previous = slot;
-    slot = value;
-    return previous;
-}
-
 // ---- Events ------------------------------------------------------------------------------
 
 namespace x11 {
@@ -367,8 +346,8 @@ bool IsEventThread() {
     return tIsEventThread;
 }
 std::shared_ptr<XbpWindow> AppWindow() {
-    std::lock_guard lock(app().mutex);
-    return app().appWindow;
+    std::lock_guard lock(detail::App().mutex);
+    return detail::App().appWindow;
 }
 long EventMaskForThisThread(long wanted) {
     return tIsEventThread ? wanted : NoEventMask;
@@ -424,8 +403,8 @@ int AppEvent(Param& mp1, Param& mp2, std::shared_ptr<XbpPart>& target, std::opti
 
 bool PostAppEvent(int code, Param mp1, Param mp2, std::shared_ptr<XbpPart> target) {
     if (!target) {
-        std::lock_guard lock(app().mutex);
-        target = app().appWindow;
+        std::lock_guard lock(detail::App().mutex);
+        target = detail::App().appWindow;
     }
     if (!target) {
         return false; // nowhere to deliver it
@@ -435,18 +414,12 @@ bool PostAppEvent(int code, Param mp1, Param mp2, std::shared_ptr<XbpPart> targe
 
 // ---- Application window and focus --------------------------------------------------------
 
-std::shared_ptr<XbpWindow> SetAppWindow(std::shared_ptr<XbpWindow> window) {
-    std::lock_guard lock(app().mutex);
-    std::swap(app().appWindow, window);
-    return window;
-}
-
 std::shared_ptr<XbpWindow> SetAppFocus(std::shared_ptr<XbpWindow> window) {
     std::shared_ptr<XbpWindow> previous;
     {
-        std::lock_guard lock(app().mutex);
-        previous = app().focus;
-        app().focus = window;
+        std::lock_guard lock(detail::App().mutex);
+        previous = detail::App().focus;
+        detail::App().focus = window;
     }
     std::shared_ptr<Connection> conn = Connection::current();
     x11::ErrorTrap trap(conn->dpy()); // an unviewable window cannot take the focus: not fatal

@@ -32,7 +32,7 @@ fs::path exeFolder() {
 
 // A pixel of a bitmap in host coordinates, as 0xRRGGBB.
 Color pixel(const std::shared_ptr<XbpBitmap>& bitmap, int x, int y) {
-    const win32::Surface& s = bitmap->impl().surface;
+    const win32::Surface& s = Impl(*bitmap).surface;
     GdiFlush();
     const std::uint8_t* p = s.bits() + s.stride() * win32::ToDeviceRow(y, s.height()) + x * 4;
     return (p[2] << 16) | (p[1] << 8) | p[0];
@@ -130,7 +130,7 @@ TEST(Win32Driver, DialogsSitAtHostCoordinatesAndTheDrawingAreaFillsTheClientArea
     auto dlg = XbpDialog::New(AppDesktop(), nullptr, Point{100, 50}, Size{300, 200}, {}, true);
     dlg->title("Ünïcode title");
     dlg->create();
-    HWND hwnd = dlg->impl().hwnd;
+    HWND hwnd = Impl(*dlg).hwnd;
     RECT r{};
     GetWindowRect(hwnd, &r);
     EXPECT_EQ(r.left, 100);
@@ -215,7 +215,7 @@ TEST(Win32Driver, CapturesTheDesktopWithTheDialogWhereItIs) {
     GraBox(picture->presSpace(), {0, 0}, {9, 9}, fill::Fill);
     area->bitmap(picture);
     area->options(bmp::Scaled);
-    UpdateWindow(area->impl().hwnd);
+    UpdateWindow(Impl(*area).hwnd);
     Sleep(30); // the X server under Wine shows it
 
     const Size screen = AppDesktop()->currentSize();
@@ -235,7 +235,7 @@ TEST(Win32Driver, CapturesTheDesktopWithTheDialogWhereItIs) {
 TEST(Win32Driver, WindowMessagesBecomeTheRuntimesEvents) {
     auto dlg = XbpDialog::New(AppDesktop(), nullptr, Point{10, 10}, Size{200, 100}, {}, true);
     dlg->create();
-    HWND area = dlg->drawingArea()->impl().hwnd;
+    HWND area = Impl(*dlg->drawingArea()).hwnd;
     PostMessageW(area, WM_CHAR, VK_ESCAPE, 0);
     Drained d = nextInput();
     EXPECT_EQ(d.code, event::Keyboard);
@@ -250,11 +250,11 @@ TEST(Win32Driver, WindowMessagesBecomeTheRuntimesEvents) {
     EXPECT_EQ(d.code, event::ButtonDown);
     EXPECT_EQ(d.mp1, 5);
     EXPECT_EQ(d.mp2, dlg->drawingArea()->currentSize().height - 1) << "the top row, y up";
-    PostMessageW(dlg->impl().hwnd, WM_CLOSE, 0, 0);
+    PostMessageW(Impl(*dlg).hwnd, WM_CLOSE, 0, 0);
     d = nextInput();
     EXPECT_EQ(d.code, event::Close);
     EXPECT_EQ(d.target, dlg);
-    EXPECT_TRUE(IsWindow(dlg->impl().hwnd)) << "closing is the program's decision";
+    EXPECT_TRUE(IsWindow(Impl(*dlg).hwnd)) << "closing is the program's decision";
 
     EXPECT_TRUE(PostAppEvent(0x1234, 1, 2, dlg));
     d = nextInput();
@@ -266,7 +266,7 @@ TEST(Win32Driver, WindowMessagesBecomeTheRuntimesEvents) {
 TEST(Win32Driver, APausedThreadStillAnswersMessagesSentToItsWindows) {
     auto dlg = XbpDialog::New(AppDesktop(), nullptr, Point{10, 10}, Size{100, 80}, {}, false);
     dlg->create();
-    HWND hwnd = dlg->impl().hwnd;
+    HWND hwnd = Impl(*dlg).hwnd;
     std::atomic<bool> answered{false};
     std::thread sender([&] {
         DWORD_PTR result = 0;
@@ -304,7 +304,7 @@ TEST(Win32Driver, MenuMessagesDriveMarkingEndingAndChoosing) {
     menu->addItem(MenuAction{"~Reserve", {"", [&] { log.push_back("chose Reserve"); }}, Nil, Nil});
     bar->addItem(menu);
 
-    HWND hwnd = dlg->impl().hwnd;
+    HWND hwnd = Impl(*dlg).hwnd;
     HMENU native = GetMenu(hwnd);
     ASSERT_NE(native, nullptr);
     wchar_t caption[64] = {};
@@ -312,7 +312,7 @@ TEST(Win32Driver, MenuMessagesDriveMarkingEndingAndChoosing) {
     EXPECT_STREQ(caption, L"&Menu && More");
     HMENU popup = GetSubMenu(native, 0);
     ASSERT_NE(popup, nullptr);
-    EXPECT_EQ(GetSubMenu(popup, 0), sub->impl().menu.get());
+    EXPECT_EQ(GetSubMenu(popup, 0), Impl(*sub).menu.get());
     const UINT reserve = GetMenuItemID(popup, 1);
 
     SendMessageW(hwnd, WM_MENUSELECT, MAKEWPARAM(0, MF_POPUP | MF_HILITE),

@@ -125,8 +125,21 @@ constexpr COLORREF ToColorRef(Color c) {
     return static_cast<COLORREF>(RedOf(c) | (GreenOf(c) << 8) | (BlueOf(c) << 16));
 }
 
-// The primary screen's size in pixels.
+// The desktop is the virtual screen that spans every monitor, as an X server's root window
+// does: host (0, 0) is its lower left pixel. The system's screen coordinates have their
+// origin at the primary monitor's top left, so the virtual screen may begin at negative ones.
+RECT DesktopRect(); // in screen coordinates
+// The desktop's size in pixels.
 Size ScreenSize();
+// A pixel of the desktop between host and screen coordinates.
+POINT HostToScreen(Point p);
+Point ScreenToHost(POINT p);
+// A block of screen pixels (right and bottom exclusive) as inclusive host corners.
+Rect ScreenRectToHost(const RECT& r);
+// A top-level window whose lower left corner is at host `pos`: its screen top left corner;
+// and back from its window rectangle.
+POINT TopLevelToScreen(Point pos, Size size);
+Point TopLevelToHost(const RECT& window);
 
 // ---- Fonts -------------------------------------------------------------------------------
 

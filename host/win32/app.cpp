@@ -245,12 +245,44 @@ bool WaitDispatching(DWORD milliseconds, HANDLE extra, bool untilEvent) {
     }
 }
 
+HANDLE ThreadWake() {
+    thread_local const HandlePtr wake(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!wake) {
+        throw Error("Sleep", "cannot make the thread's wake-up event",
+                    {std::to_string(GetLastError())});
+    }
+    return wake.get();
+}
+
+bool PauseDispatching(std::chrono::steady_clock::time_point deadline) {
+    using clock = std::chrono::steady_clock;
+    HANDLE wake = ThreadWake();
+    const StopWake onStop([wake] { SetEvent(wake); });
+    while (!StopRequested()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        // The event may also have been set by an earlier wait's pointer hook: the loop looks
+        // at the stop request again and waits on for what is left.
+        WaitDispatching(static_cast<DWORD>(left.count()), wake, false);
+    }
+    return StopRequested();
+}
+
 std::shared_ptr<XbpWindow> AppWindow() {
     std::lock_guard lock(app().mutex);
     return app().appWindow;
 }
 
 } // namespace win32
+
+namespace {
+// Every pause of a host thread goes through the driver's wait, so a thread that owns windows
+// (the tip worker) keeps answering their messages while it pauses. Set during static
+// initialisation, before any thread of the program can pause.
+const bool kPauseWaitInstalled = (SetPauseWait(&win32::PauseDispatching), true);
+} // namespace
 
 // ---- Version, start-up, errors -----------------------------------------------------------
 
@@ -440,7 +472,8 @@ Point GetPointerPos() {
 
 void Sleep(int hundredths) {
     if (hundredths > 0) {
-        win32::WaitDispatching(static_cast<DWORD>(hundredths) * 10, nullptr, false);
+        // The driver's pause (PauseDispatching): messages keep flowing, a stop request ends it.
+        PauseUntilStop(std::chrono::milliseconds(hundredths) * 10);
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -105,6 +106,17 @@ class Surface {
     int height_ = 0;
 };
 
+struct HookDeleter {
+    void operator()(HHOOK hook) const noexcept { UnhookWindowsHookEx(hook); }
+};
+using HookPtr = std::unique_ptr<std::remove_pointer_t<HHOOK>, HookDeleter>;
+
+// A kernel object handle (an event), closed on scope exit.
+struct HandleDeleter {
+    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+using HandlePtr = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleDeleter>;
+
 // ---- Coordinates -------------------------------------------------------------------------
 // Host coordinates have their origin at the lower left, y up; GDI and User32 at the top left,
 // y down. The conversions live here and nowhere else.
@@ -179,6 +191,15 @@ void DispatchPending(bool untilEvent = false);
 // Returns true when `extra` was signalled, false when the time ran out or a runtime event
 // was queued (when `untilEvent`).
 bool WaitDispatching(DWORD milliseconds, HANDLE extra, bool untilEvent);
+
+// The calling thread's wake-up: an auto-reset event that ends its WaitDispatching when a stop
+// request comes (through a StopWake) or the pointer moves; made on first use, closed with the
+// thread.
+HANDLE ThreadWake();
+
+// A pause of the calling thread that keeps dispatching its windows' messages and that a stop
+// request for its run cuts short: the wait behind host::PauseUntilStop (and so host::Sleep).
+bool PauseDispatching(std::chrono::steady_clock::time_point deadline);
 
 // The window class all runtime windows share (registered on first use).
 const wchar_t* WindowClassName();

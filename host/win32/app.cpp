@@ -306,7 +306,32 @@ int Start(const StartupRecord& record) {
     win32::MarkEventThread();
     // Text and pictures in the program's pixels, not scaled by the system on high-DPI screens.
     SetProcessDPIAware();
-    const ErrorHandler& onError = record.errorSys ? record.errorSys : ErrorHandler(ErrorSys);
+    const ErrorHandler onError = record.errorSys ? record.errorSys : ErrorHandler(ErrorSys);
+    // An error that ends a run of a thread object goes to the same error system, on the run's
+    // thread. Its windows were destroyed as the run unwound; any the run left behind go first
+    // too (only their own thread may destroy them), so none outlives the message.
+    struct ThreadErrors {
+        ThreadErrorHandler previous;
+        ~ThreadErrors() { SetThreadErrorHandler(std::move(previous)); }
+    } threadErrors{SetThreadErrorHandler([onError](const std::exception& e) {
+        static std::atomic<bool> ending{false};
+        if (ending.exchange(true)) {
+            for (;;) {
+                ::Sleep(INFINITE); // another thread's error is ending the process: one line
+            }
+        }
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND hwnd, LPARAM) {
+                DestroyWindow(hwnd);
+                return TRUE;
+            },
+            0);
+        GdiFlush();
+        onError(e);
+        std::fflush(stderr);
+        std::_Exit(1); // an error system that returns still ends the program with a failure
+    })};
     try {
         for (const Hook* hook : {&record.appSys, &record.dbeSys, &record.main}) {
             if (*hook) {

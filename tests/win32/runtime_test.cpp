@@ -8,10 +8,12 @@
 #include <host/dll.h>
 #include <host/drawing.h>
 #include <host/error.h>
+#include <host/threads.h>
 #include <host/windows.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -68,6 +70,14 @@ Drained nextInput() {
     return {};
 }
 
+// True when the worker's run ends within `hundredths`; waits for it to end in any case, since
+// the run uses the caller's locals.
+bool endsWithin(Thread& worker, int hundredths) {
+    const bool ended = worker.synchronize(hundredths);
+    worker.synchronize(0);
+    return ended;
+}
+
 } // namespace
 
 // ---- Dynamic calls -----------------------------------------------------------------------
@@ -109,7 +119,7 @@ TEST(DllCalls, LoadFromTheApplicationFolderNeverTheCurrentOne) {
 
 // ---- The BMP writer ----------------------------------------------------------------------
 
-TEST(BmpFile, ReplacesAnExistingFileWholeAndLeavesNoTemporaryFile) {
+TEST(BmpFile, ReplacesAnExistingFileWholeLeavingNoTemporaryFileAndNeverFailsInSilence) {
     const fs::path folder = fs::temp_directory_path() / "menutip-bmp";
     fs::remove_all(folder);
     fs::create_directories(folder);
@@ -120,6 +130,14 @@ TEST(BmpFile, ReplacesAnExistingFileWholeAndLeavesNoTemporaryFile) {
     EXPECT_EQ(fs::file_size(file), bmp::FileSize(3, 2));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
     EXPECT_FALSE(bmp::WriteFile((folder / "missing" / "x.bmp").string(), pixels.data(), 3, 2, 12));
+
+    // A bitmap that cannot be saved says so in one line on stderr, naming the file.
+    const std::string missing = (folder / "missing" / "capture.bmp").string();
+    auto bitmap = bitmapWithSpace(3, 2);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(bitmap->saveFile(missing));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(": warning: " + missing + ": "), std::string::npos) << said;
 }
 
 // ---- Windows, coordinates, drawing -------------------------------------------------------
@@ -280,10 +298,103 @@ TEST(Win32Driver, APausedThreadStillAnswersMessagesSentToItsWindows) {
     dlg->destroy();
 }
 
-TEST(Win32Driver, ThePointerIsInHostCoordinates) {
+TEST(Win32Driver, ThePointerAndTheMonitorsAreInHostCoordinates) {
     const Size screen = AppDesktop()->currentSize();
     SetCursorPos(30, 40);
     EXPECT_EQ(GetPointerPos(), (Point{30, screen.height - 1 - 40}));
+
+    // One monitor (the X server under Wine): it is the whole desktop, in inclusive corners.
+    const Rect whole{0, 0, screen.width - 1, screen.height - 1};
+    EXPECT_EQ(MonitorAt({0, 0}), whole);
+    EXPECT_EQ(MonitorAt({screen.width - 1, screen.height - 1}), whole);
+    EXPECT_EQ(MonitorAt({screen.width + 500, -50}), whole) << "off every monitor: the primary";
+
+    // A dialog larger than the monitor keeps its top left corner (caption, menu bar) on it.
+    auto big = XbpDialog::New(AppDesktop(), nullptr, Nil,
+                              Size{screen.width + 200, screen.height + 100}, {}, false);
+    CenterControl(big);
+    EXPECT_EQ(big->currentPos(), (Point{0, -100}));
+}
+
+TEST(Win32Driver, AStopRequestEndsThePausesOfAThreadThatOwnsAWindow) {
+    using namespace std::chrono_literals;
+    using clock = std::chrono::steady_clock;
+    auto worker = std::make_shared<Thread>();
+    std::atomic<HWND> window{nullptr};
+    std::atomic<bool> waiting{false};
+    clock::duration paused{};
+    bool pauseEndedForStop = false;
+    worker->start(Callback<void()>("", [&] {
+        auto dlg = XbpDialog::New(AppDesktop(), nullptr, Point{10, 10}, Size{100, 80}, {}, false);
+        dlg->create();
+        window = Impl(*dlg).hwnd;
+        const auto start = clock::now();
+        Sleep(1000);
+        paused = clock::now() - start;
+        pauseEndedForStop = StopRequested();
+        dlg->destroy();
+    }));
+    for (int i = 0; i < 2000 && !window; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(window) << "the worker made no window";
+    DWORD_PTR result = 0;
+    EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 2000, &result), 0)
+        << "the pausing thread did not answer a message sent to its window";
+    worker->requestStop();
+    EXPECT_TRUE(endsWithin(*worker, 500)) << "the pause did not end for the stop request";
+    EXPECT_TRUE(pauseEndedForStop);
+    EXPECT_LT(paused, 5s);
+
+    // A wait for the pointer ends for a stop request too; nothing moves the pointer here.
+    bool moved = true;
+    worker->start(Callback<void()>("", [&] {
+        const Point from = GetPointerPos();
+        waiting = true;
+        const auto start = clock::now();
+        moved = WaitPointerMove(from, 1000);
+        paused = clock::now() - start;
+    }));
+    for (int i = 0; i < 2000 && !waiting; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    std::this_thread::sleep_for(200ms); // well inside the wait
+    worker->requestStop();
+    EXPECT_TRUE(endsWithin(*worker, 500));
+    EXPECT_FALSE(moved);
+    EXPECT_LT(paused, 5s);
+}
+
+TEST(Win32Driver, AWaitForThePointerWakesWhenItMoves) {
+    using namespace std::chrono_literals;
+    using clock = std::chrono::steady_clock;
+    SetCursorPos(200, 200);
+    auto worker = std::make_shared<Thread>();
+    std::atomic<bool> waiting{false};
+    std::string method;
+    bool moved = false;
+    clock::duration waited{};
+    worker->start(Callback<void()>("", [&] {
+        method = PointerWaitMethod();
+        const Point from = GetPointerPos();
+        waiting = true;
+        const auto start = clock::now();
+        moved = WaitPointerMove(from, 1000);
+        waited = clock::now() - start;
+    }));
+    for (int i = 0; i < 2000 && !waiting; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    std::this_thread::sleep_for(200ms);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = 20;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE; // input, unlike SetCursorPos, reaches the hooks
+    EXPECT_EQ(SendInput(1, &input, sizeof input), 1u);
+    EXPECT_TRUE(endsWithin(*worker, 1500));
+    EXPECT_EQ(method, "a low-level mouse hook");
+    EXPECT_TRUE(moved);
+    EXPECT_LT(waited, 5s) << "woke at the time-out, not for the move";
 }
 
 // ---- Native menus ------------------------------------------------------------------------

@@ -1,6 +1,6 @@
 // The runtime on Windows (run under Wine): dynamic calls into a probe DLL and the real User32,
-// the BMP writer replacing files, and the Win32 driver's windows, coordinates, drawing, desktop
-// capture, events, message-pumping waits and native menus.
+// the BMP writer replacing files, and the Win32 driver's windows, coordinates and monitors,
+// drawing, desktop capture, events, waits (pauses, the pointer), thread errors and native menus.
 #include "core/bmp.h"
 #include "win32/impl.h"
 
@@ -363,6 +363,28 @@ TEST(Win32Driver, AStopRequestEndsThePausesOfAThreadThatOwnsAWindow) {
     EXPECT_TRUE(endsWithin(*worker, 500));
     EXPECT_FALSE(moved);
     EXPECT_LT(paused, 5s);
+}
+
+// In a child process (a death test): the error ends it, as one on the start thread would.
+TEST(Win32DriverDeathTest, AnErrorThatEndsAThreadsRunEndsTheProgramThroughItsErrorSystem) {
+    EXPECT_EXIT(
+        {
+            StartupRecord record;
+            record.name = "errtest";
+            record.main = [] {
+                auto worker = std::make_shared<Thread>();
+                worker->start(Callback<void()>("", [] {
+                    auto tip = XbpDialog::New(AppDesktop(), nullptr, Point{10, 10}, Size{100, 80},
+                                              {}, true);
+                    tip->create();
+                    throw Error("TipRun", "raised on purpose");
+                }));
+                worker->synchronize(0);
+                Sleep(50);
+            };
+            std::exit(Start(record) == 0 ? 0 : 3);
+        },
+        testing::ExitedWithCode(1), "errtest: error: TipRun: raised on purpose");
 }
 
 TEST(Win32Driver, AWaitForThePointerWakesWhenItMoves) {

@@ -6,8 +6,11 @@
 
 #include <host/application.h>
 #include <host/error.h>
+#include <host/threads.h>
 #include <host/windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -110,8 +113,43 @@ std::string Narrow(std::wstring_view utf16) {
     return text;
 }
 
+RECT DesktopRect() {
+    const int x = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    return {x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+            y + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+}
+
 Size ScreenSize() {
-    return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    const RECT d = DesktopRect();
+    return {d.right - d.left, d.bottom - d.top};
+}
+
+POINT HostToScreen(Point p) {
+    const RECT d = DesktopRect();
+    return {d.left + p.x, d.top + ToDeviceRow(p.y, d.bottom - d.top)};
+}
+
+Point ScreenToHost(POINT p) {
+    const RECT d = DesktopRect();
+    return {p.x - d.left, ToDeviceRow(p.y - d.top, d.bottom - d.top)};
+}
+
+Rect ScreenRectToHost(const RECT& r) {
+    const Point lowerLeft = ScreenToHost({r.left, r.bottom - 1});
+    const Point upperRight = ScreenToHost({r.right - 1, r.top});
+    return {lowerLeft.x, lowerLeft.y, upperRight.x, upperRight.y};
+}
+
+POINT TopLevelToScreen(Point pos, Size size) {
+    const RECT d = DesktopRect();
+    const POINT at = WindowToDevice(pos, size, d.bottom - d.top);
+    return {d.left + at.x, d.top + at.y};
+}
+
+Point TopLevelToHost(const RECT& window) {
+    const RECT d = DesktopRect();
+    return {window.left - d.left, d.bottom - window.bottom};
 }
 
 void MarkEventThread() {
@@ -195,12 +233,44 @@ bool WaitDispatching(DWORD milliseconds, HANDLE extra, bool untilEvent) {
     }
 }
 
+HANDLE ThreadWake() {
+    thread_local const HandlePtr wake(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!wake) {
+        throw Error("Sleep", "cannot make the thread's wake-up event",
+                    {std::to_string(GetLastError())});
+    }
+    return wake.get();
+}
+
+bool PauseDispatching(std::chrono::steady_clock::time_point deadline) {
+    using clock = std::chrono::steady_clock;
+    HANDLE wake = ThreadWake();
+    const StopWake onStop([wake] { SetEvent(wake); });
+    while (!StopRequested()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        // The event may also have been set by an earlier wait's pointer hook: the loop looks
+        // at the stop request again and waits on for what is left.
+        WaitDispatching(static_cast<DWORD>(left.count()), wake, false);
+    }
+    return StopRequested();
+}
+
 std::shared_ptr<XbpWindow> AppWindow() {
     std::lock_guard lock(detail::App().mutex);
     return detail::App().appWindow;
 }
 
 } // namespace win32
+
+namespace {
+// Every pause of a host thread goes through the driver's wait, so a thread that owns windows
+// (the tip worker) keeps answering their messages while it pauses. Set during static
+// initialisation, before any thread of the program can pause.
+const bool kPauseWaitInstalled = (SetPauseWait(&win32::PauseDispatching), true);
+} // namespace
 
 // ---- Version, start-up, errors -----------------------------------------------------------
 
@@ -220,7 +290,32 @@ int Start(const StartupRecord& record) {
     win32::MarkEventThread();
     // Text and pictures in the program's pixels, not scaled by the system on high-DPI screens.
     SetProcessDPIAware();
-    const ErrorHandler& onError = record.errorSys ? record.errorSys : ErrorHandler(ErrorSys);
+    const ErrorHandler onError = record.errorSys ? record.errorSys : ErrorHandler(ErrorSys);
+    // An error that ends a run of a thread object goes to the same error system, on the run's
+    // thread. Its windows were destroyed as the run unwound; any the run left behind go first
+    // too (only their own thread may destroy them), so none outlives the message.
+    struct ThreadErrors {
+        ThreadErrorHandler previous;
+        ~ThreadErrors() { SetThreadErrorHandler(std::move(previous)); }
+    } threadErrors{SetThreadErrorHandler([onError](const std::exception& e) {
+        static std::atomic<bool> ending{false};
+        if (ending.exchange(true)) {
+            for (;;) {
+                ::Sleep(INFINITE); // another thread's error is ending the process: one line
+            }
+        }
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND hwnd, LPARAM) {
+                DestroyWindow(hwnd);
+                return TRUE;
+            },
+            0);
+        GdiFlush();
+        onError(e);
+        std::fflush(stderr);
+        std::_Exit(1); // an error system that returns still ends the program with a failure
+    })};
     try {
         for (const Hook* hook : {&record.appSys, &record.dbeSys, &record.main}) {
             if (*hook) {
@@ -310,14 +405,51 @@ std::shared_ptr<XbpWindow> SetAppFocus(std::shared_ptr<XbpWindow> window) {
     return previous;
 }
 
+namespace {
+
+// The monitor that holds the screen point, else the primary, in screen coordinates; the whole
+// desktop when the system tells of no monitor.
+RECT monitorAt(POINT point) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (HMONITOR monitor = MonitorFromPoint(point, MONITOR_DEFAULTTOPRIMARY);
+        monitor && GetMonitorInfoW(monitor, &info)) {
+        return info.rcMonitor;
+    }
+    return win32::DesktopRect();
+}
+
+// Where a window rectangle of `size` goes so that it is centred on `monitor`; one larger than
+// the monitor keeps its top left corner (caption and menu bar) on it.
+POINT centreOn(const RECT& monitor, Size size) {
+    const LONG x = monitor.left + (monitor.right - monitor.left - size.width) / 2;
+    const LONG y = monitor.top + (monitor.bottom - monitor.top - size.height) / 2;
+    return {std::max(x, monitor.left), std::max(y, monitor.top)};
+}
+
+} // namespace
+
 void CenterControl(const std::shared_ptr<XbpWindow>& window) {
     if (!window) {
         throw Error("CenterControl", "no window (NIL) given");
     }
-    auto parent = window->parent();
-    const Size outer = parent ? parent->currentSize() : AppDesktop()->currentSize();
+    detail::WindowImpl& w = Impl(*window);
+    // currentSize is the whole window rectangle, frame and caption included: what the user sees.
     const Size inner = window->currentSize();
-    window->setPos({(outer.width - inner.width) / 2, (outer.height - inner.height) / 2});
+    if (!w.isTopLevel()) {
+        const Size outer = window->parent()->currentSize();
+        window->setPos({(outer.width - inner.width) / 2, (outer.height - inner.height) / 2});
+        return;
+    }
+    // A top-level window: on one monitor, not across the seam of two.
+    POINT pointer{}; // (0, 0), on the primary, when the pointer cannot be read
+    GetCursorPos(&pointer);
+    const POINT at = centreOn(monitorAt(pointer), inner);
+    window->setPos(win32::TopLevelToHost({at.x, at.y, at.x + inner.width, at.y + inner.height}));
+}
+
+Rect MonitorAt(Point point) {
+    return win32::ScreenRectToHost(monitorAt(win32::HostToScreen(point)));
 }
 
 Point GetPointerPos() {
@@ -329,12 +461,13 @@ Point GetPointerPos() {
     }
     POINT p{};
     GetCursorPos(&p);
-    return {p.x, win32::ToDeviceRow(p.y, win32::ScreenSize().height)};
+    return win32::ScreenToHost(p);
 }
 
 void Sleep(int hundredths) {
     if (hundredths > 0) {
-        win32::WaitDispatching(static_cast<DWORD>(hundredths) * 10, nullptr, false);
+        // The driver's pause (PauseDispatching): messages keep flowing, a stop request ends it.
+        PauseUntilStop(std::chrono::milliseconds(hundredths) * 10);
     }
 }
 

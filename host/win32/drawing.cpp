@@ -4,10 +4,12 @@
 #include "../core/bmp.h"
 #include "impl.h"
 
+#include <host/application.h>
 #include <host/error.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -313,12 +315,23 @@ bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
 }
 
 bool XbpBitmap::saveFile(const std::string& path) const {
+    // A file that cannot be written stops nothing, but is never passed over in silence.
+    auto warn = [&](const char* reason) {
+        const std::string line = ProgramName() + ": warning: " + path + ": " + reason + "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+        return false;
+    };
     const win32::Surface& s = impl_->surface;
     if (s.empty()) {
-        return false;
+        return warn("the bitmap holds no picture");
     }
     GdiFlush(); // GDI's pending drawing reaches the pixels first
-    return bmp::WriteFile(path, s.bits(), s.width(), s.height(), s.stride());
+    int error = 0;
+    if (!bmp::WriteFile(path, s.bits(), s.width(), s.height(), s.stride(), &error)) {
+        return warn(std::strerror(error));
+    }
+    return true;
 }
 
 // ---- Primitives ------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -105,6 +106,17 @@ class Surface {
     int height_ = 0;
 };
 
+struct HookDeleter {
+    void operator()(HHOOK hook) const noexcept { UnhookWindowsHookEx(hook); }
+};
+using HookPtr = std::unique_ptr<std::remove_pointer_t<HHOOK>, HookDeleter>;
+
+// A kernel object handle (an event), closed on scope exit.
+struct HandleDeleter {
+    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+using HandlePtr = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleDeleter>;
+
 // ---- Coordinates -------------------------------------------------------------------------
 // Host coordinates have their origin at the lower left, y up; GDI and User32 at the top left,
 // y down. The conversions live here and nowhere else.
@@ -125,8 +137,21 @@ constexpr COLORREF ToColorRef(Color c) {
     return static_cast<COLORREF>(RedOf(c) | (GreenOf(c) << 8) | (BlueOf(c) << 16));
 }
 
-// The primary screen's size in pixels.
+// The desktop is the virtual screen that spans every monitor, as an X server's root window
+// does: host (0, 0) is its lower left pixel. The system's screen coordinates have their
+// origin at the primary monitor's top left, so the virtual screen may begin at negative ones.
+RECT DesktopRect(); // in screen coordinates
+// The desktop's size in pixels.
 Size ScreenSize();
+// A pixel of the desktop between host and screen coordinates.
+POINT HostToScreen(Point p);
+Point ScreenToHost(POINT p);
+// A block of screen pixels (right and bottom exclusive) as inclusive host corners.
+Rect ScreenRectToHost(const RECT& r);
+// A top-level window whose lower left corner is at host `pos`: its screen top left corner;
+// and back from its window rectangle.
+POINT TopLevelToScreen(Point pos, Size size);
+Point TopLevelToHost(const RECT& window);
 
 // ---- Fonts -------------------------------------------------------------------------------
 
@@ -166,6 +191,15 @@ void DispatchPending(bool untilEvent = false);
 // Returns true when `extra` was signalled, false when the time ran out or a runtime event
 // was queued (when `untilEvent`).
 bool WaitDispatching(DWORD milliseconds, HANDLE extra, bool untilEvent);
+
+// The calling thread's wake-up: an auto-reset event that ends its WaitDispatching when a stop
+// request comes (through a StopWake) or the pointer moves; made on first use, closed with the
+// thread.
+HANDLE ThreadWake();
+
+// A pause of the calling thread that keeps dispatching its windows' messages and that a stop
+// request for its run cuts short: the wait behind host::PauseUntilStop (and so host::Sleep).
+bool PauseDispatching(std::chrono::steady_clock::time_point deadline);
 
 // The window class all runtime windows share (registered on first use).
 const wchar_t* WindowClassName();

@@ -419,7 +419,7 @@ Point XbpWindow::currentPos() const {
     if (w.created && w.hwnd && w.isTopLevel()) {
         RECT r{};
         GetWindowRect(w.hwnd, &r);
-        return {r.left, win32::ScreenSize().height - r.bottom};
+        return win32::TopLevelToHost(r);
     }
     return w.pos.value_or(Point{});
 }
@@ -431,7 +431,9 @@ bool XbpWindow::setPos(Point pos) {
     }
     w.pos = pos;
     if (w.created) {
-        const POINT at = win32::WindowToDevice(pos, currentSize(), w.parentHeight());
+        const Size size = currentSize();
+        const POINT at = w.isTopLevel() ? win32::TopLevelToScreen(pos, size)
+                                        : win32::WindowToDevice(pos, size, w.parentHeight());
         SetWindowPos(w.hwnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     return true;
@@ -446,7 +448,8 @@ bool XbpWindow::setSize(Size size) {
     w.size = size;
     if (w.created) {
         // The lower left corner stays where it is (host coordinates), so the top moves.
-        const POINT at = win32::WindowToDevice(pos, size, w.parentHeight());
+        const POINT at = w.isTopLevel() ? win32::TopLevelToScreen(pos, size)
+                                        : win32::WindowToDevice(pos, size, w.parentHeight());
         SetWindowPos(w.hwnd, nullptr, at.x, at.y, size.width, size.height,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
@@ -461,6 +464,10 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
         auto& p = Impl(*ps);
         p.target = detail::PresSpaceImpl::Target::ToScreen;
         p.screen = std::make_unique<win32::WindowDc>(nullptr);
+        // The screen DC starts at the primary monitor; the desktop starts at the virtual
+        // screen's top left, which lies to the left of or above it when another monitor does.
+        const RECT desktop = win32::DesktopRect();
+        SetViewportOrgEx(p.screen->get(), desktop.left, desktop.top, nullptr);
         p.font = w.font;
         p.created = true;
         return ps;
@@ -563,10 +570,10 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     if (!w.isTopLevel()) {
         throw Error("XbpDialog:create", "a dialog's parent must be the desktop", {s.title});
     }
-    const Size screen = win32::ScreenSize();
     const Size size = w.size.value_or(Size{400, 300});
     w.size = size;
-    w.pos = w.pos.value_or(Point{0, screen.height - size.height});
+    // By default at the top left corner of the desktop.
+    w.pos = w.pos.value_or(Point{0, win32::ScreenSize().height - size.height});
     // Without a title bar and kept on top: a popup that never takes the focus (a tip).
     const bool tip = !s.titlebar && s.alwaysOnTop;
     DWORD style = WS_CLIPSIBLINGS | (w.clipChildren ? WS_CLIPCHILDREN : 0);
@@ -588,7 +595,7 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     if (tip) {
         exStyle |= WS_EX_NOACTIVATE;
     }
-    const POINT at = win32::WindowToDevice(*w.pos, size, screen.height);
+    const POINT at = win32::TopLevelToScreen(*w.pos, size);
     makeWindow(w, exStyle, style, win32::Widen(s.title), at, size, nullptr);
     w.created = true;
 

@@ -1,6 +1,6 @@
 // The runtime on Windows (run under Wine): dynamic calls into a probe DLL and the real User32,
-// the BMP writer replacing files, and the Win32 driver's windows, coordinates, drawing, desktop
-// capture, events, message-pumping waits and native menus.
+// the BMP writer replacing files, and the Win32 driver's windows, coordinates and monitors,
+// drawing, desktop capture, events, waits (pauses, the pointer), thread errors and native menus.
 #include "core/bmp.h"
 #include "win32/impl.h"
 
@@ -8,10 +8,12 @@
 #include <host/dll.h>
 #include <host/drawing.h>
 #include <host/error.h>
+#include <host/threads.h>
 #include <host/windows.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -32,7 +34,7 @@ fs::path exeFolder() {
 
 // A pixel of a bitmap in host coordinates, as 0xRRGGBB.
 Color pixel(const std::shared_ptr<XbpBitmap>& bitmap, int x, int y) {
-    const win32::Surface& s = bitmap->impl().surface;
+    const win32::Surface& s = Impl(*bitmap).surface;
     GdiFlush();
     const std::uint8_t* p = s.bits() + s.stride() * win32::ToDeviceRow(y, s.height()) + x * 4;
     return (p[2] << 16) | (p[1] << 8) | p[0];
@@ -66,6 +68,14 @@ Drained nextInput() {
         }
     }
     return {};
+}
+
+// True when the worker's run ends within `hundredths`; waits for it to end in any case, since
+// the run uses the caller's locals.
+bool endsWithin(Thread& worker, int hundredths) {
+    const bool ended = worker.synchronize(hundredths);
+    worker.synchronize(0);
+    return ended;
 }
 
 } // namespace
@@ -109,7 +119,7 @@ TEST(DllCalls, LoadFromTheApplicationFolderNeverTheCurrentOne) {
 
 // ---- The BMP writer ----------------------------------------------------------------------
 
-TEST(BmpFile, ReplacesAnExistingFileWholeAndLeavesNoTemporaryFile) {
+TEST(BmpFile, ReplacesAnExistingFileWholeLeavingNoTemporaryFileAndNeverFailsInSilence) {
     const fs::path folder = fs::temp_directory_path() / "menutip-bmp";
     fs::remove_all(folder);
     fs::create_directories(folder);
@@ -120,6 +130,14 @@ TEST(BmpFile, ReplacesAnExistingFileWholeAndLeavesNoTemporaryFile) {
     EXPECT_EQ(fs::file_size(file), bmp::FileSize(3, 2));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
     EXPECT_FALSE(bmp::WriteFile((folder / "missing" / "x.bmp").string(), pixels.data(), 3, 2, 12));
+
+    // A bitmap that cannot be saved says so in one line on stderr, naming the file.
+    const std::string missing = (folder / "missing" / "capture.bmp").string();
+    auto bitmap = bitmapWithSpace(3, 2);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(bitmap->saveFile(missing));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(": warning: " + missing + ": "), std::string::npos) << said;
 }
 
 // ---- Windows, coordinates, drawing -------------------------------------------------------
@@ -130,7 +148,7 @@ TEST(Win32Driver, DialogsSitAtHostCoordinatesAndTheDrawingAreaFillsTheClientArea
     auto dlg = XbpDialog::New(AppDesktop(), nullptr, Point{100, 50}, Size{300, 200}, {}, true);
     dlg->title("Ünïcode title");
     dlg->create();
-    HWND hwnd = dlg->impl().hwnd;
+    HWND hwnd = Impl(*dlg).hwnd;
     RECT r{};
     GetWindowRect(hwnd, &r);
     EXPECT_EQ(r.left, 100);
@@ -215,7 +233,7 @@ TEST(Win32Driver, CapturesTheDesktopWithTheDialogWhereItIs) {
     GraBox(picture->presSpace(), {0, 0}, {9, 9}, fill::Fill);
     area->bitmap(picture);
     area->options(bmp::Scaled);
-    UpdateWindow(area->impl().hwnd);
+    UpdateWindow(Impl(*area).hwnd);
     Sleep(30); // the X server under Wine shows it
 
     const Size screen = AppDesktop()->currentSize();
@@ -235,7 +253,7 @@ TEST(Win32Driver, CapturesTheDesktopWithTheDialogWhereItIs) {
 TEST(Win32Driver, WindowMessagesBecomeTheRuntimesEvents) {
     auto dlg = XbpDialog::New(AppDesktop(), nullptr, Point{10, 10}, Size{200, 100}, {}, true);
     dlg->create();
-    HWND area = dlg->drawingArea()->impl().hwnd;
+    HWND area = Impl(*dlg->drawingArea()).hwnd;
     PostMessageW(area, WM_CHAR, VK_ESCAPE, 0);
     Drained d = nextInput();
     EXPECT_EQ(d.code, event::Keyboard);
@@ -250,11 +268,11 @@ TEST(Win32Driver, WindowMessagesBecomeTheRuntimesEvents) {
     EXPECT_EQ(d.code, event::ButtonDown);
     EXPECT_EQ(d.mp1, 5);
     EXPECT_EQ(d.mp2, dlg->drawingArea()->currentSize().height - 1) << "the top row, y up";
-    PostMessageW(dlg->impl().hwnd, WM_CLOSE, 0, 0);
+    PostMessageW(Impl(*dlg).hwnd, WM_CLOSE, 0, 0);
     d = nextInput();
     EXPECT_EQ(d.code, event::Close);
     EXPECT_EQ(d.target, dlg);
-    EXPECT_TRUE(IsWindow(dlg->impl().hwnd)) << "closing is the program's decision";
+    EXPECT_TRUE(IsWindow(Impl(*dlg).hwnd)) << "closing is the program's decision";
 
     EXPECT_TRUE(PostAppEvent(0x1234, 1, 2, dlg));
     d = nextInput();
@@ -266,7 +284,7 @@ TEST(Win32Driver, WindowMessagesBecomeTheRuntimesEvents) {
 TEST(Win32Driver, APausedThreadStillAnswersMessagesSentToItsWindows) {
     auto dlg = XbpDialog::New(AppDesktop(), nullptr, Point{10, 10}, Size{100, 80}, {}, false);
     dlg->create();
-    HWND hwnd = dlg->impl().hwnd;
+    HWND hwnd = Impl(*dlg).hwnd;
     std::atomic<bool> answered{false};
     std::thread sender([&] {
         DWORD_PTR result = 0;
@@ -280,10 +298,125 @@ TEST(Win32Driver, APausedThreadStillAnswersMessagesSentToItsWindows) {
     dlg->destroy();
 }
 
-TEST(Win32Driver, ThePointerIsInHostCoordinates) {
+TEST(Win32Driver, ThePointerAndTheMonitorsAreInHostCoordinates) {
     const Size screen = AppDesktop()->currentSize();
     SetCursorPos(30, 40);
     EXPECT_EQ(GetPointerPos(), (Point{30, screen.height - 1 - 40}));
+
+    // One monitor (the X server under Wine): it is the whole desktop, in inclusive corners.
+    const Rect whole{0, 0, screen.width - 1, screen.height - 1};
+    EXPECT_EQ(MonitorAt({0, 0}), whole);
+    EXPECT_EQ(MonitorAt({screen.width - 1, screen.height - 1}), whole);
+    EXPECT_EQ(MonitorAt({screen.width + 500, -50}), whole) << "off every monitor: the primary";
+
+    // A dialog larger than the monitor keeps its top left corner (caption, menu bar) on it.
+    auto big = XbpDialog::New(AppDesktop(), nullptr, Nil,
+                              Size{screen.width + 200, screen.height + 100}, {}, false);
+    CenterControl(big);
+    EXPECT_EQ(big->currentPos(), (Point{0, -100}));
+}
+
+TEST(Win32Driver, AStopRequestEndsThePausesOfAThreadThatOwnsAWindow) {
+    using namespace std::chrono_literals;
+    using clock = std::chrono::steady_clock;
+    auto worker = std::make_shared<Thread>();
+    std::atomic<HWND> window{nullptr};
+    std::atomic<bool> waiting{false};
+    clock::duration paused{};
+    bool pauseEndedForStop = false;
+    worker->start(Callback<void()>("", [&] {
+        auto dlg = XbpDialog::New(AppDesktop(), nullptr, Point{10, 10}, Size{100, 80}, {}, false);
+        dlg->create();
+        window = Impl(*dlg).hwnd;
+        const auto start = clock::now();
+        Sleep(1000);
+        paused = clock::now() - start;
+        pauseEndedForStop = StopRequested();
+        dlg->destroy();
+    }));
+    for (int i = 0; i < 2000 && !window; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(window) << "the worker made no window";
+    DWORD_PTR result = 0;
+    EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 2000, &result), 0)
+        << "the pausing thread did not answer a message sent to its window";
+    worker->requestStop();
+    EXPECT_TRUE(endsWithin(*worker, 500)) << "the pause did not end for the stop request";
+    EXPECT_TRUE(pauseEndedForStop);
+    EXPECT_LT(paused, 5s);
+
+    // A wait for the pointer ends for a stop request too; nothing moves the pointer here.
+    bool moved = true;
+    worker->start(Callback<void()>("", [&] {
+        const Point from = GetPointerPos();
+        waiting = true;
+        const auto start = clock::now();
+        moved = WaitPointerMove(from, 1000);
+        paused = clock::now() - start;
+    }));
+    for (int i = 0; i < 2000 && !waiting; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    std::this_thread::sleep_for(200ms); // well inside the wait
+    worker->requestStop();
+    EXPECT_TRUE(endsWithin(*worker, 500));
+    EXPECT_FALSE(moved);
+    EXPECT_LT(paused, 5s);
+}
+
+// In a child process (a death test): the error ends it, as one on the start thread would.
+TEST(Win32DriverDeathTest, AnErrorThatEndsAThreadsRunEndsTheProgramThroughItsErrorSystem) {
+    EXPECT_EXIT(
+        {
+            StartupRecord record;
+            record.name = "errtest";
+            record.main = [] {
+                auto worker = std::make_shared<Thread>();
+                worker->start(Callback<void()>("", [] {
+                    auto tip = XbpDialog::New(AppDesktop(), nullptr, Point{10, 10}, Size{100, 80},
+                                              {}, true);
+                    tip->create();
+                    throw Error("TipRun", "raised on purpose");
+                }));
+                worker->synchronize(0);
+                Sleep(50);
+            };
+            std::exit(Start(record) == 0 ? 0 : 3);
+        },
+        testing::ExitedWithCode(1), "errtest: error: TipRun: raised on purpose");
+}
+
+TEST(Win32Driver, AWaitForThePointerWakesWhenItMoves) {
+    using namespace std::chrono_literals;
+    using clock = std::chrono::steady_clock;
+    SetCursorPos(200, 200);
+    auto worker = std::make_shared<Thread>();
+    std::atomic<bool> waiting{false};
+    std::string method;
+    bool moved = false;
+    clock::duration waited{};
+    worker->start(Callback<void()>("", [&] {
+        method = PointerWaitMethod();
+        const Point from = GetPointerPos();
+        waiting = true;
+        const auto start = clock::now();
+        moved = WaitPointerMove(from, 1000);
+        waited = clock::now() - start;
+    }));
+    for (int i = 0; i < 2000 && !waiting; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    std::this_thread::sleep_for(200ms);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = 20;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE; // input, unlike SetCursorPos, reaches the hooks
+    EXPECT_EQ(SendInput(1, &input, sizeof input), 1u);
+    EXPECT_TRUE(endsWithin(*worker, 1500));
+    EXPECT_EQ(method, "a low-level mouse hook");
+    EXPECT_TRUE(moved);
+    EXPECT_LT(waited, 5s) << "woke at the time-out, not for the move";
 }
 
 // ---- Native menus ------------------------------------------------------------------------
@@ -304,7 +437,7 @@ TEST(Win32Driver, MenuMessagesDriveMarkingEndingAndChoosing) {
     menu->addItem(MenuAction{"~Reserve", {"", [&] { log.push_back("chose Reserve"); }}, Nil, Nil});
     bar->addItem(menu);
 
-    HWND hwnd = dlg->impl().hwnd;
+    HWND hwnd = Impl(*dlg).hwnd;
     HMENU native = GetMenu(hwnd);
     ASSERT_NE(native, nullptr);
     wchar_t caption[64] = {};
@@ -312,7 +445,7 @@ TEST(Win32Driver, MenuMessagesDriveMarkingEndingAndChoosing) {
     EXPECT_STREQ(caption, L"&Menu && More");
     HMENU popup = GetSubMenu(native, 0);
     ASSERT_NE(popup, nullptr);
-    EXPECT_EQ(GetSubMenu(popup, 0), sub->impl().menu.get());
+    EXPECT_EQ(GetSubMenu(popup, 0), Impl(*sub).menu.get());
     const UINT reserve = GetMenuItemID(popup, 1);
 
     SendMessageW(hwnd, WM_MENUSELECT, MAKEWPARAM(0, MF_POPUP | MF_HILITE),

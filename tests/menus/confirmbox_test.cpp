@@ -57,7 +57,6 @@ std::thread Person(Seen& seen, std::function<void(testx::XServer&, const testx::
         if (!seen.found) {
             return;
         }
-        std::this_thread::sleep_for(50ms); // painted
         Display* dpy = x.display();
         seen.geometry = x.geometry(box);
         const Atom modal = XInternAtom(dpy, "_NET_WM_STATE_MODAL", False);
@@ -66,24 +65,38 @@ std::thread Person(Seen& seen, std::function<void(testx::XServer&, const testx::
         }
         seen.dialogType = menuprobe::hasType(dpy, box, "_NET_WM_WINDOW_TYPE_DIALOG");
         XGetTransientForHint(dpy, box, &seen.transientFor);
-        // The message sits in the upper part of the box, above the buttons.
+        // The message sits in the upper part of the box, above the buttons: the span of its
+        // dark pixels, read until the box has painted it (two reads alike).
         const testx::Geometry& g = seen.geometry;
-        int left = INT_MAX, right = -1;
-        XImage* img = XGetImage(dpy, x.root(), g.x, g.y, static_cast<unsigned>(g.width),
-                                static_cast<unsigned>(g.height / 2), AllPlanes, ZPixmap);
-        for (int yy = 0; img && yy < g.height / 2; ++yy) {
-            for (int xx = 0; xx < g.width; ++xx) {
-                const unsigned long v = XGetPixel(img, xx, yy);
-                if (((v >> 16) & 0xff) < 0x80 && ((v >> 8) & 0xff) < 0x80 && (v & 0xff) < 0x80) {
-                    left = std::min(left, xx);
-                    right = std::max(right, xx);
+        const auto messageWidth = [&] {
+            int left = INT_MAX, right = -1;
+            XImage* img = XGetImage(dpy, x.root(), g.x, g.y, static_cast<unsigned>(g.width),
+                                    static_cast<unsigned>(g.height / 2), AllPlanes, ZPixmap);
+            for (int yy = 0; img && yy < g.height / 2; ++yy) {
+                for (int xx = 0; xx < g.width; ++xx) {
+                    const unsigned long v = XGetPixel(img, xx, yy);
+                    if (((v >> 16) & 0xff) < 0x80 && ((v >> 8) & 0xff) < 0x80 &&
+                        (v & 0xff) < 0x80) {
+                        left = std::min(left, xx);
+                        right = std::max(right, xx);
+                    }
                 }
             }
-        }
-        if (img) {
-            XDestroyImage(img);
-        }
-        seen.textWidth = right >= left ? right - left + 1 : 0;
+            if (img) {
+                XDestroyImage(img);
+            }
+            return right >= left ? right - left + 1 : 0;
+        };
+        int previous = -1;
+        testx::XServer::waitFor(
+            [&] {
+                const int now = messageWidth();
+                const bool settled = now > 0 && now == previous;
+                previous = now;
+                seen.textWidth = now;
+                return settled;
+            },
+            2s);
         act(x, g);
     });
 }

@@ -1,9 +1,14 @@
 // What every driver's public objects do the same way: settings kept until a window needs them,
 // presentation parameters, accessors. Compiled into each driver against its own state (the
 // "state.h" of its folder), so no driver writes them again.
+#include "../core/bmp.h"
 #include "state.h"
 
+#include <host/application.h>
 #include <host/error.h>
+
+#include <cstdio>
+#include <cstring>
 
 namespace host {
 
@@ -11,6 +16,20 @@ namespace detail {
 AppState& App() {
     static AppState state;
     return state;
+}
+
+std::shared_ptr<XbpPart> PostTarget(std::shared_ptr<XbpPart> target) {
+    if (!target) {
+        std::lock_guard lock(App().mutex);
+        target = App().appWindow;
+    }
+    return target;
+}
+
+std::shared_ptr<XbpWindow> SwapFocus(std::shared_ptr<XbpWindow> window) {
+    std::lock_guard lock(App().mutex);
+    std::swap(App().focus, window);
+    return window;
 }
 } // namespace detail
 
@@ -51,6 +70,34 @@ void applyPresParams(detail::WindowImpl& w, const PresParams& params) {
         }
         // Other codes belong to window kinds we do not have; they are ignored.
     }
+}
+
+void CheckGradient(const std::vector<Point>& ends, const std::vector<Color>& colors, int kind) {
+    if (kind != gradient::Linear) {
+        throw Error("GraGradient", "unknown gradient kind", {std::to_string(kind)});
+    }
+    if (ends.empty() || colors.size() < 2) {
+        throw Error("GraGradient", "a gradient needs an end point and two colours");
+    }
+}
+
+bool SaveBitmap(const std::string& path, const std::uint8_t* pixels, int width, int height,
+                std::ptrdiff_t stride) {
+    // A file that cannot be written stops nothing, but is never passed over in silence.
+    const auto warn = [&](const char* reason) {
+        const std::string line = ProgramName() + ": warning: " + path + ": " + reason + "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+        return false;
+    };
+    if (!pixels || width <= 0 || height <= 0) {
+        return warn("the bitmap holds no picture");
+    }
+    int error = 0;
+    if (!bmp::WriteFile(path, pixels, width, height, stride, &error)) {
+        return warn(std::strerror(error));
+    }
+    return true;
 }
 
 void requireCreated(const detail::WindowImpl& w, const char* operation) {
@@ -138,6 +185,31 @@ void XbpWindow::clipChildren(bool on) {
 
 void XbpWindow::handleEvent(int, Param, Param, std::nullopt_t) {}
 
+bool XbpWindow::setPos(Point pos) {
+    detail::WindowImpl& w = *impl_;
+    if (w.desktop) {
+        return false;
+    }
+    w.pos = pos;
+    if (w.created) {
+        w.moved(pos, currentSize());
+    }
+    return true;
+}
+
+bool XbpWindow::setSize(Size size) {
+    detail::WindowImpl& w = *impl_;
+    if (w.desktop || size.width <= 0 || size.height <= 0) {
+        return false;
+    }
+    const Point pos = currentPos();
+    w.size = size;
+    if (w.created) {
+        w.resized(pos, size);
+    }
+    return true;
+}
+
 // ---- XbpDrawingArea ---------------------------------------------------------------------
 
 std::shared_ptr<XbpBitmap> XbpDrawingArea::bitmap() const {
@@ -149,6 +221,22 @@ int XbpDrawingArea::options() const {
 }
 
 // ---- XbpDialog --------------------------------------------------------------------------
+
+std::shared_ptr<XbpDialog> XbpDialog::New(std::shared_ptr<XbpWindow> parent,
+                                          std::shared_ptr<XbpWindow>, std::optional<Point> pos,
+                                          std::optional<Size> size, PresParams presParams,
+                                          bool visible) {
+    if (size && (size->width <= 0 || size->height <= 0)) {
+        throw Error("XbpDialog:new", "a window needs a positive size",
+                    {std::to_string(size->width), std::to_string(size->height)});
+    }
+    std::shared_ptr<XbpDialog> dlg(
+        new XbpDialog(std::move(parent), pos, size, std::move(presParams), visible));
+    dlg->state_ = std::make_unique<DialogState>();
+    dlg->impl_->self = dlg;
+    dlg->impl_->dialog = true;
+    return dlg;
+}
 
 std::shared_ptr<XbpDrawingArea> XbpDialog::drawingArea() const {
     return state_->drawingArea;

@@ -4,10 +4,13 @@
 
 #include <host/windows.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -20,6 +23,12 @@ struct WindowImpl;
 void applyPresParams(detail::WindowImpl& w, const PresParams& params);
 // Raises host::Error unless the window exists.
 void requireCreated(const detail::WindowImpl& w, const char* operation);
+// Raises host::Error for a gradient kind other than Linear, or no end point or colours.
+void CheckGradient(const std::vector<Point>& ends, const std::vector<Color>& colors, int kind);
+// Writes a bitmap's BGRX pixels as a BMP file; when it cannot, one warning line on stderr names
+// the file and the reason, and the result is false.
+bool SaveBitmap(const std::string& path, const std::uint8_t* pixels, int width, int height,
+                std::ptrdiff_t stride);
 // The submenu an entry opens, or nullptr for an action.
 std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item);
 
@@ -32,6 +41,10 @@ struct AppState {
     std::map<int, long> settings;
 };
 AppState& App();
+// Where PostAppEvent delivers: the target given, else the application window (nullptr: none).
+std::shared_ptr<XbpPart> PostTarget(std::shared_ptr<XbpPart> target);
+// Records the new focus holder and returns the previous one.
+std::shared_ptr<XbpWindow> SwapFocus(std::shared_ptr<XbpWindow> window);
 } // namespace detail
 
 struct XbpDialog::DialogState {

@@ -378,25 +378,14 @@ int AppEvent(Param& mp1, Param& mp2, std::shared_ptr<XbpPart>& target, std::opti
 }
 
 bool PostAppEvent(int code, Param mp1, Param mp2, std::shared_ptr<XbpPart> target) {
-    if (!target) {
-        std::lock_guard lock(detail::App().mutex);
-        target = detail::App().appWindow;
-    }
-    if (!target) {
-        return false; // nowhere to deliver it
-    }
-    return posted().push(Posted{code, mp1, mp2, target});
+    target = detail::PostTarget(std::move(target));
+    return target && posted().push(Posted{code, mp1, mp2, target});
 }
 
 // ---- Application window and focus --------------------------------------------------------
 
 std::shared_ptr<XbpWindow> SetAppFocus(std::shared_ptr<XbpWindow> window) {
-    std::shared_ptr<XbpWindow> previous;
-    {
-        std::lock_guard lock(detail::App().mutex);
-        previous = detail::App().focus;
-        detail::App().focus = window;
-    }
+    std::shared_ptr<XbpWindow> previous = detail::SwapFocus(window);
     // Only a window of the calling thread can take the keyboard focus; others keep theirs.
     if (window && window->isCreated() && !Impl(*window).desktop &&
         Impl(*window).thread == GetCurrentThreadId()) {

@@ -1,8 +1,7 @@
 // Drawing on Win32: presentation spaces over DIB sections (bitmaps, and a window's picture
 // of its client area) or the screen's DC, fonts from descriptions, and the primitives with
 // GDI: boxes, text, copies (the desktop capture included), and a linear gradient of our own.
-#include "../core/bmp.h"
-#include "impl.h"
+#include "state.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -315,35 +314,16 @@ bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
 }
 
 bool XbpBitmap::saveFile(const std::string& path) const {
-    // A file that cannot be written stops nothing, but is never passed over in silence.
-    auto warn = [&](const char* reason) {
-        const std::string line = ProgramName() + ": warning: " + path + ": " + reason + "\n";
-        std::fputs(line.c_str(), stderr);
-        std::fflush(stderr);
-        return false;
-    };
     const win32::Surface& s = impl_->surface;
-    if (s.empty()) {
-        return warn("the bitmap holds no picture");
-    }
     GdiFlush(); // GDI's pending drawing reaches the pixels first
-    int error = 0;
-    if (!bmp::WriteFile(path, s.bits(), s.width(), s.height(), s.stride(), &error)) {
-        return warn(std::strerror(error));
-    }
-    return true;
+    return SaveBitmap(path, s.empty() ? nullptr : s.bits(), s.width(), s.height(), s.stride());
 }
 
 // ---- Primitives ------------------------------------------------------------------------
 
 bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
                  const std::vector<Point>& ends, const std::vector<Color>& colors, int kind) {
-    if (kind != gradient::Linear) {
-        throw Error("GraGradient", "unknown gradient kind", {std::to_string(kind)});
-    }
-    if (ends.empty() || colors.size() < 2) {
-        throw Error("GraGradient", "a gradient needs an end point and two colours");
-    }
+    CheckGradient(ends, colors, kind);
     if (!ps) {
         throw Error("drawing", "no presentation space (NIL) given");
     }

@@ -283,6 +283,9 @@ struct WindowImpl {
     int options = 0;
 
     bool isTopLevel() const;
+    // After setPos and setSize: the platform window follows (see XbpWindow::setPos/setSize).
+    void moved(Point pos, Size size);
+    void resized(Point pos, Size size);
     int parentHeight() const;
     Size clientSize() const;
     void destroyWindow();

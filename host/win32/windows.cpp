@@ -424,37 +424,26 @@ Point XbpWindow::currentPos() const {
     return w.pos.value_or(Point{});
 }
 
-bool XbpWindow::setPos(Point pos) {
-    detail::WindowImpl& w = *impl_;
-    if (w.desktop) {
-        return false;
-    }
-    w.pos = pos;
-    if (w.created) {
-        const Size size = currentSize();
-        const POINT at = w.isTopLevel() ? win32::TopLevelToScreen(pos, size)
-                                        : win32::WindowToDevice(pos, size, w.parentHeight());
-        SetWindowPos(w.hwnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    return true;
+namespace detail {
+
+// Where the window now lies: its lower left corner at `pos` (host coordinates), the top above.
+void WindowImpl::moved(Point pos, Size size) {
+    WindowImpl& w = *this;
+    const POINT at = w.isTopLevel() ? win32::TopLevelToScreen(pos, size)
+                                    : win32::WindowToDevice(pos, size, w.parentHeight());
+    SetWindowPos(w.hwnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-bool XbpWindow::setSize(Size size) {
-    detail::WindowImpl& w = *impl_;
-    if (w.desktop || size.width <= 0 || size.height <= 0) {
-        return false;
-    }
-    const Point pos = currentPos();
-    w.size = size;
-    if (w.created) {
-        // The lower left corner stays where it is (host coordinates), so the top moves.
-        const POINT at = w.isTopLevel() ? win32::TopLevelToScreen(pos, size)
-                                        : win32::WindowToDevice(pos, size, w.parentHeight());
-        SetWindowPos(w.hwnd, nullptr, at.x, at.y, size.width, size.height,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    return true;
+// Its new size, the lower left corner where it was.
+void WindowImpl::resized(Point pos, Size size) {
+    WindowImpl& w = *this;
+    const POINT at = w.isTopLevel() ? win32::TopLevelToScreen(pos, size)
+                                    : win32::WindowToDevice(pos, size, w.parentHeight());
+    SetWindowPos(w.hwnd, nullptr, at.x, at.y, size.width, size.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
+
+} // namespace detail
 
 std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
     detail::WindowImpl& w = *impl_;
@@ -538,22 +527,6 @@ void XbpDrawingArea::options(int options) {
 void XbpDrawingArea::handleEvent(int, Param, Param, std::nullopt_t) {}
 
 // ---- XbpDialog -----------------------------------------------------------------------------
-
-std::shared_ptr<XbpDialog> XbpDialog::New(std::shared_ptr<XbpWindow> parent,
-                                          std::shared_ptr<XbpWindow>, std::optional<Point> pos,
-                                          std::optional<Size> size, PresParams presParams,
-                                          bool visible) {
-    if (size && (size->width <= 0 || size->height <= 0)) {
-        throw Error("XbpDialog:new", "a window needs a positive size",
-                    {std::to_string(size->width), std::to_string(size->height)});
-    }
-    std::shared_ptr<XbpDialog> dlg(
-        new XbpDialog(std::move(parent), pos, size, std::move(presParams), visible));
-    dlg->state_ = std::make_unique<DialogState>();
-    dlg->impl_->self = dlg;
-    dlg->impl_->dialog = true;
-    return dlg;
-}
 
 XbpDialog::~XbpDialog() {
     if (state_ && state_->menuBar) {

@@ -113,21 +113,6 @@ void PaintDrawingArea(detail::WindowImpl& w) {
 
 // ---- XbpDialog -----------------------------------------------------------------------------
 
-std::shared_ptr<XbpDialog> XbpDialog::New(std::shared_ptr<XbpWindow> parent,
-                                          std::shared_ptr<XbpWindow>, std::optional<Point> pos,
-                                          std::optional<Size> size, PresParams presParams,
-                                          bool visible) {
-    if (size && (size->width <= 0 || size->height <= 0)) {
-        throw Error("XbpDialog:new", "a window needs a positive size",
-                    {std::to_string(size->width), std::to_string(size->height)});
-    }
-    std::shared_ptr<XbpDialog> dlg(
-        new XbpDialog(std::move(parent), pos, size, std::move(presParams), visible));
-    dlg->state_ = std::make_unique<DialogState>();
-    dlg->impl_->self = dlg;
-    return dlg;
-}
-
 XbpDialog::~XbpDialog() = default;
 
 std::shared_ptr<XbpDialog> XbpDialog::create() {

@@ -1,8 +1,7 @@
 // Presentation spaces, bitmaps and the graphics primitives, drawn with cairo and pango.
 // Host coordinates are converted to device coordinates only through coords.h.
-#include "../core/bmp.h"
 #include "coords.h"
-#include "impl.h"
+#include "state.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -329,33 +328,19 @@ bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
 }
 
 bool XbpBitmap::saveFile(const std::string& path) const {
-    // A file that cannot be written stops nothing, but is never passed over in silence.
-    auto warn = [&](const char* reason) {
-        std::fprintf(stderr, "%s: warning: %s: %s\n", ProgramName().c_str(), path.c_str(), reason);
-        return false;
-    };
-    if (!impl_->cairo()) {
-        return warn("the bitmap holds no picture");
+    if (impl_->cairo()) {
+        cairo_surface_flush(impl_->cairo());
     }
-    cairo_surface_flush(impl_->cairo());
     const detail::PixelBuffer& px = *impl_->pixels;
-    int error = 0;
-    if (!bmp::WriteFile(path, px.data(), px.width(), px.height(), px.stride(), &error)) {
-        return warn(std::strerror(error));
-    }
-    return true;
+    return SaveBitmap(path, impl_->cairo() ? px.data() : nullptr, px.width(), px.height(),
+                      px.stride());
 }
 
 // ---- Primitives ------------------------------------------------------------------------
 
 bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
                  const std::vector<Point>& ends, const std::vector<Color>& colors, int kind) {
-    if (kind != gradient::Linear) {
-        throw Error("GraGradient", "unknown gradient kind", {std::to_string(kind)});
-    }
-    if (ends.empty() || colors.size() < 2) {
-        throw Error("GraGradient", "a gradient needs an end point and two colours");
-    }
+    CheckGradient(ends, colors, kind);
     return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl&, int height) {
         const Point end = ends.front();
         x11::PatternPtr pattern(cairo_pattern_create_linear(

@@ -87,6 +87,7 @@ struct WindowImpl {
     std::weak_ptr<XbpWindow> self;
     std::weak_ptr<XbpWindow> parent; // children never own their parent
     bool desktop = false;
+    bool dialog = false; // a dialog's own window
     std::shared_ptr<x11::Connection> conn;
     x11::XWindow window; // none for the desktop
     std::optional<Point> pos;
@@ -106,6 +107,9 @@ struct WindowImpl {
     int options = 0;
 
     bool isTopLevel() const;
+    // After setPos and setSize: the platform window follows (see XbpWindow::setPos/setSize).
+    void moved(Point pos, Size size);
+    void resized(Point pos, Size size);
     int parentHeight() const;
     void registerSelf();
 };

@@ -123,45 +123,35 @@ Point XbpWindow::currentPos() const {
     return impl_->pos.value_or(Point{});
 }
 
-bool XbpWindow::setPos(Point pos) {
-    detail::WindowImpl& w = *impl_;
-    if (w.desktop) {
-        return false;
+namespace detail {
+
+// Where the window now lies: its lower left corner at `pos` (host coordinates), the top above.
+void WindowImpl::moved(Point pos, Size size) {
+    WindowImpl& w = *this;
+    const x11::DeviceRect r = x11::WindowToDevice(pos, size, w.parentHeight());
+    XMoveWindow(w.conn->dpy(), w.window.id(), r.x, r.y);
+    if (!w.overrideRedirect && w.isTopLevel()) {
+        XSizeHints hints{};
+        long supplied = 0;
+        XGetWMNormalHints(w.conn->dpy(), w.window.id(), &hints, &supplied);
+        hints.flags |= USPosition | PPosition;
+        hints.x = r.x;
+        hints.y = r.y;
+        XSetWMNormalHints(w.conn->dpy(), w.window.id(), &hints);
     }
-    w.pos = pos;
-    if (w.created) {
-        const x11::DeviceRect r = x11::WindowToDevice(pos, currentSize(), w.parentHeight());
-        XMoveWindow(w.conn->dpy(), w.window.id(), r.x, r.y);
-        if (!w.overrideRedirect && w.isTopLevel()) {
-            XSizeHints hints{};
-            long supplied = 0;
-            XGetWMNormalHints(w.conn->dpy(), w.window.id(), &hints, &supplied);
-            hints.flags |= USPosition | PPosition;
-            hints.x = r.x;
-            hints.y = r.y;
-            XSetWMNormalHints(w.conn->dpy(), w.window.id(), &hints);
-        }
-        XFlush(w.conn->dpy());
-    }
-    return true;
+    XFlush(w.conn->dpy());
 }
 
-bool XbpWindow::setSize(Size size) {
-    detail::WindowImpl& w = *impl_;
-    if (w.desktop || size.width <= 0 || size.height <= 0) {
-        return false;
-    }
-    const Point pos = currentPos();
-    w.size = size;
-    if (w.created) {
-        // The lower left corner stays where it is (host coordinates), so the top moves.
-        const x11::DeviceRect r = x11::WindowToDevice(pos, size, w.parentHeight());
-        XMoveResizeWindow(w.conn->dpy(), w.window.id(), r.x, r.y, static_cast<unsigned>(r.width),
-                          static_cast<unsigned>(r.height));
-        XFlush(w.conn->dpy());
-    }
-    return true;
+// Its new size, the lower left corner where it was.
+void WindowImpl::resized(Point pos, Size size) {
+    WindowImpl& w = *this;
+    const x11::DeviceRect r = x11::WindowToDevice(pos, size, w.parentHeight());
+    XMoveResizeWindow(w.conn->dpy(), w.window.id(), r.x, r.y, static_cast<unsigned>(r.width),
+                      static_cast<unsigned>(r.height));
+    XFlush(w.conn->dpy());
 }
+
+} // namespace detail
 
 std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
     detail::WindowImpl& w = *impl_;

@@ -48,6 +48,30 @@ std::shared_ptr<XbpWindow> SetAppWindow(std::shared_ptr<XbpWindow> window) {
     return window;
 }
 
+int RunProgram(const StartupRecord& record, const ErrorHandler& onError) {
+    try {
+        for (const Hook* hook : {&record.appSys, &record.dbeSys, &record.main}) {
+            if (*hook) {
+                (*hook)();
+            }
+        }
+    } catch (const std::exception& e) {
+        onError(e);
+        return 1; // an error system that returns still ends the program with a failure
+    }
+    if (record.appExit) {
+        record.appExit();
+    }
+    return 0;
+}
+
+void CheckBitmapSize(int width, int height) {
+    if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
+        throw Error("XbpBitmap:make", "bitmap size out of range",
+                    {std::to_string(width), std::to_string(height)});
+    }
+}
+
 long Version() {
     return kHostVersion;
 }

@@ -29,6 +29,11 @@ void CheckGradient(const std::vector<Point>& ends, const std::vector<Color>& col
 // the file and the reason, and the result is false.
 bool SaveBitmap(const std::string& path, const std::uint8_t* pixels, int width, int height,
                 std::ptrdiff_t stride);
+// The hooks of the start-up record on the calling thread, then its exit routine; an error that
+// escapes goes to onError. Returns the process's exit code.
+int RunProgram(const StartupRecord& record, const ErrorHandler& onError);
+// Raises host::Error for a bitmap size that is not positive or larger than 32767.
+void CheckBitmapSize(int width, int height);
 // The submenu an entry opens, or nullptr for an action.
 std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item);
 

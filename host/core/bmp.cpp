@@ -2,6 +2,8 @@
 // capture needs 1 MiB of scratch memory, not a second copy of the image.
 #include "bmp.h"
 
+#include "wide.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -64,23 +66,11 @@ void encodeRow(std::uint8_t* out, const std::uint8_t* src, int width, std::size_
 
 #ifdef _WIN32
 
-std::wstring widen(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                      static_cast<int>(text.size()), nullptr, 0);
-    if (n <= 0) {
-        return {};
-    }
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                        wide.data(), n);
-    return wide;
-}
-
 // Owns a temporary file until it is moved into place; removes it otherwise. The name carries
 // the process and a counter, and CREATE_NEW refuses one that exists.
 class TempFile {
   public:
-    explicit TempFile(const std::string& target) : target_(widen(target)) {
+    explicit TempFile(const std::string& target) : target_(detail::WidenName(target)) {
         if (target_.empty()) {
             return;
         }

@@ -1,6 +1,7 @@
 // Dynamic calls on Windows: libraries load with LoadLibraryExW from the application's folder
 // and System32 only (never the current folder), functions resolve with GetProcAddress, and
 // calls follow the x64 convention for integer and pointer arguments.
+#include "../core/wide.h"
 #include "library.h"
 
 #include <host/error.h>
@@ -15,21 +16,6 @@
 namespace host::detail::dllos {
 
 namespace {
-
-std::wstring widen(std::string_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                      static_cast<int>(text.size()), nullptr, 0);
-    if (n <= 0) {
-        return {};
-    }
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                        wide.data(), n);
-    return wide;
-}
 
 // The folder of the running executable, with a trailing backslash.
 std::wstring executableFolder() {
@@ -76,7 +62,7 @@ constexpr auto kCallers = callers(std::make_index_sequence<MaxDllArgs + 1>{});
 } // namespace
 
 Library load(std::string_view name) {
-    std::wstring file = widen(name);
+    std::wstring file = host::detail::WidenName(name);
     if (file.empty() || file.size() >= 32767) {
         return nullptr;
     }

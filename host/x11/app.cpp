@@ -320,20 +320,7 @@ int Start(const StartupRecord& record) {
         std::fflush(stderr);
         std::_Exit(1); // an error system that returns still ends the program with a failure
     })};
-    try {
-        for (const Hook* hook : {&record.appSys, &record.dbeSys, &record.main}) {
-            if (*hook) {
-                (*hook)();
-            }
-        }
-    } catch (const std::exception& e) {
-        onError(e);
-        return 1; // an error system that returns still ends the program with a failure
-    }
-    if (record.appExit) {
-        record.appExit();
-    }
-    return 0;
+    return RunProgram(record, onError);
 }
 
 // ---- Events ------------------------------------------------------------------------------

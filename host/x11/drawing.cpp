@@ -287,10 +287,7 @@ std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace>
 }
 
 bool XbpBitmap::make(int width, int height) {
-    if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
-        throw Error("XbpBitmap:make", "bitmap size out of range",
-                    {std::to_string(width), std::to_string(height)});
-    }
+    CheckBitmapSize(width, height);
     detail::BitmapImpl& b = *impl_;
     bool black = false;
     if (b.pixels->width() != width || b.pixels->height() != height) {

@@ -9,19 +9,19 @@
 
 namespace host::x11 {
 
-XWindow::XWindow(std::shared_ptr<Connection> conn, const WindowSpec& spec)
+XWindow::XWindow(std::shared_ptr<Connection> conn, const WindowSpec& wanted)
     : conn_(std::move(conn)) {
     XSetWindowAttributes attrs{};
-    attrs.background_pixel = conn_->pixelFor(spec.background);
+    attrs.background_pixel = conn_->pixelFor(wanted.background);
     attrs.border_pixel = 0;
-    attrs.event_mask = EventMaskForThisThread(spec.events);
-    attrs.override_redirect = spec.overrideRedirect ? True : False;
-    attrs.save_under = spec.overrideRedirect ? True : False;
+    attrs.event_mask = EventMaskForThisThread(wanted.events);
+    attrs.override_redirect = wanted.overrideRedirect ? True : False;
+    attrs.save_under = wanted.overrideRedirect ? True : False;
     attrs.bit_gravity = NorthWestGravity;
     const unsigned long valueMask =
         CWBackPixel | CWBorderPixel | CWEventMask | CWOverrideRedirect | CWSaveUnder | CWBitGravity;
-    const DeviceRect& r = spec.rect;
-    id_ = XCreateWindow(conn_->dpy(), spec.parent ? spec.parent : conn_->root(), r.x, r.y,
+    const DeviceRect& r = wanted.rect;
+    id_ = XCreateWindow(conn_->dpy(), wanted.parent ? wanted.parent : conn_->root(), r.x, r.y,
                         static_cast<unsigned>(std::max(1, r.width)),
                         static_cast<unsigned>(std::max(1, r.height)), 0, CopyFromParent,
                         InputOutput, CopyFromParent, valueMask, &attrs);

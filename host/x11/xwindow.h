@@ -28,7 +28,7 @@ class XWindow {
     };
 
     XWindow() = default;
-    XWindow(std::shared_ptr<Connection> conn, const WindowSpec& spec);
+    XWindow(std::shared_ptr<Connection> conn, const WindowSpec& wanted);
     ~XWindow() { destroy(); }
     XWindow(XWindow&& other) noexcept;
     XWindow& operator=(XWindow&& other) noexcept;

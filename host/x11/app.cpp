@@ -194,6 +194,7 @@ bool noteConfigure(const std::shared_ptr<XbpPart>& part, const XConfigureEvent& 
 }
 
 std::optional<HostEvent> translate(Connection& c, XEvent& ev) {
+    c.noteEvent(ev);
     auto target = c.partFor(ev.xany.window);
     if (!target) {
         return std::nullopt;
@@ -439,7 +440,7 @@ Point GetPointerPos() {
     int rx = 0, ry = 0, wx = 0, wy = 0;
     unsigned int mask = 0;
     XQueryPointer(conn->dpy(), conn->root(), &root, &child, &rx, &ry, &wx, &wy, &mask);
-    return {rx, x11::ToHostRow(ry, DisplayHeight(conn->dpy(), conn->screen()))};
+    return {rx, x11::ToHostRow(ry, conn->rootSize().height)};
 }
 
 void Sleep(int hundredths) {

@@ -14,6 +14,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrandr.h>
 
 namespace host::x11 {
 namespace {
@@ -127,6 +128,15 @@ Connection::Connection(Display* dpy) : dpy_(dpy) {
         *slots[i] = values[i];
     }
     hasShm_ = XShmQueryExtension(dpy_) == True;
+    int randrError = 0, major = 0, minor = 0;
+    if (XRRQueryExtension(dpy_, &randrEventBase_, &randrError) &&
+        XRRQueryVersion(dpy_, &major, &minor) && (major > 1 || minor >= 2)) {
+        XRRSelectInput(dpy_, root(),
+                       RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask |
+                           RROutputChangeNotifyMask);
+    } else {
+        randrEventBase_ = -1;
+    }
     // Pixels are colour numbers through the visual's masks (pixelFor, the captures), so any
     // TrueColor visual with 5 to 10 bits a channel will do; a colour map (PseudoColor) will not.
     const int d = depth();
@@ -148,11 +158,42 @@ Connection::~Connection() {
 }
 
 Size Connection::rootSize() const {
+    if (layoutKept() && rootSize_) {
+        return *rootSize_;
+    }
     ::Window r = 0;
     int x = 0, y = 0;
     unsigned int w = 0, h = 0, border = 0, depth = 0;
     XGetGeometry(dpy_, root(), &r, &x, &y, &w, &h, &border, &depth);
-    return {static_cast<int>(w), static_cast<int>(h)};
+    rootSize_ = Size{static_cast<int>(w), static_cast<int>(h)};
+    return *rootSize_;
+}
+
+bool Connection::layoutKept() const {
+    if (randrEventBase_ < 0) {
+        return false;
+    }
+    // Events already read, or readable without blocking, that tell of a change.
+    const auto isRandr = [](Display*, XEvent* ev, XPointer base) {
+        const int first = *reinterpret_cast<const int*>(base);
+        return ev->type == first + RRScreenChangeNotify || ev->type == first + RRNotify ? True
+                                                                                        : False;
+    };
+    XEvent ev;
+    while (XCheckIfEvent(dpy_, &ev, isRandr,
+                         reinterpret_cast<XPointer>(const_cast<int*>(&randrEventBase_)))) {
+        noteEvent(ev);
+    }
+    return true;
+}
+
+void Connection::noteEvent(XEvent& ev) const {
+    if (randrEventBase_ >= 0 && (ev.type == randrEventBase_ + RRScreenChangeNotify ||
+                                 ev.type == randrEventBase_ + RRNotify)) {
+        XRRUpdateConfiguration(&ev); // Xlib's own idea of the screen's size follows
+        rootSize_.reset();
+        monitors_.reset();
+    }
 }
 
 void Connection::registerWindow(::Window w, std::weak_ptr<XbpPart> part) {

@@ -3,11 +3,15 @@
 // spaces and bitmaps keep a reference to the connection they were made on.
 #pragma once
 
+#include "coords.h"
+
 #include <host/values.h>
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <X11/Xlib.h>
 
@@ -16,6 +20,11 @@ class XbpPart;
 }
 
 namespace host::x11 {
+
+struct Monitor {
+    DeviceRect rect;
+    bool primary = false;
+};
 
 struct Atoms {
     Atom wmProtocols = 0;
@@ -59,8 +68,14 @@ class Connection {
     const Atoms& atoms() const { return atoms_; }
     bool hasShm() const { return hasShm_; }
 
-    // The root window's current size, asked of the server (it may change while we run).
+    // The root window's size and the monitors (the primary first). Each is asked of the
+    // server once and then kept while RandR vouches for it: a change of the screen's size, its
+    // outputs or CRTCs sends an event (selected when the connection opens) that drops both.
+    // Without RandR they are asked for on every call.
     Size rootSize() const;
+    std::vector<Monitor> monitors() const; // asked for in desktop.cpp, with the monitor code
+    // Takes note of an event read from this connection: RandR's drop the kept layout.
+    void noteEvent(XEvent& ev) const;
 
     // Which object each of this connection's windows belongs to, for event dispatch.
     void registerWindow(::Window w, std::weak_ptr<XbpPart> part);
@@ -71,9 +86,15 @@ class Connection {
     unsigned long pixelFor(Color c) const;
 
   private:
+    // True when the kept layout may be used: RandR is there and no change is pending.
+    bool layoutKept() const;
+
     Display* dpy_;
     Atoms atoms_;
     bool hasShm_ = false;
+    int randrEventBase_ = -1; // -1: no RandR, nothing is kept
+    mutable std::optional<Size> rootSize_;
+    mutable std::optional<std::vector<Monitor>> monitors_;
     std::map<::Window, std::weak_ptr<XbpPart>> parts_;
 };
 

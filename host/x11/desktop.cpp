@@ -206,6 +206,14 @@ bool overlaps(const DeviceRect& a, const XRectangle& b) {
 // ---- Monitors ------------------------------------------------------------------------------
 
 std::vector<Monitor> Monitors(Connection& c) {
+    return c.monitors();
+}
+
+std::vector<Monitor> Connection::monitors() const {
+    if (layoutKept() && monitors_) {
+        return *monitors_;
+    }
+    const Connection& c = *this;
     Display* dpy = c.dpy();
     std::vector<Monitor> out;
     int event = 0, error = 0;
@@ -241,6 +249,7 @@ std::vector<Monitor> Monitors(Connection& c) {
         const Size root = c.rootSize();
         out.push_back({{0, 0, root.width, root.height}, true});
     }
+    monitors_ = out;
     return out;
 }
 

@@ -11,14 +11,9 @@
 
 namespace host::x11 {
 
-struct Monitor {
-    DeviceRect rect;
-    bool primary = false;
-};
-
 // The monitors, the primary first: Xinerama's screens while Xinerama is active (the primary
 // comes first there, also in RandR's emulation of it), else RandR 1.5 monitors, else the whole
-// root. Asked of the server on each call, since monitors come and go.
+// root. Kept by the connection until the screen changes.
 std::vector<Monitor> Monitors(Connection& c);
 // The monitor that holds the device point; the primary when none does (a gap between monitors
 // of different sizes).

@@ -163,11 +163,41 @@ LayoutPtr MakeLayout(cairo_t* cr, const Font& font, const std::string& text) {
         desc.reset(pango_font_description_from_string(font.description.c_str()));
         lastFont = font.description;
     }
-    pango_cairo_update_context(cr, context.get());
+    // Once the thread has a connection, its text is laid out with the screen's font options
+    // (antialiasing, hinting) whatever it is drawn on: measured in memory, it has the size it
+    // will have on the screen. Set once, they keep the context, and the last layout, valid;
+    // the contexts' transformations are the identity throughout. Before that, the options
+    // come from each cairo context.
+    thread_local bool screenOptions = false;
+    if (!screenOptions) {
+        if (const auto conn = Connection::existing()) {
+            SurfacePtr root(
+                cairo_xlib_surface_create(conn->dpy(), conn->root(), conn->visual(), 1, 1));
+            FontOptionsPtr options(cairo_font_options_create());
+            cairo_surface_get_font_options(root.get(), options.get());
+            pango_cairo_context_set_font_options(context.get(), options.get());
+            screenOptions = true;
+        } else {
+            pango_cairo_update_context(cr, context.get());
+        }
+    }
+    // The last layout is kept: text is mostly measured and then drawn, and a layout whose
+    // context has not changed keeps its shaped lines.
+    thread_local LayoutPtr last;
+    thread_local std::string lastText;
+    thread_local guint lastSerial = 0;
+    const guint serial = pango_context_get_serial(context.get());
+    if (last && serial == lastSerial && text == lastText &&
+        pango_font_description_equal(pango_layout_get_font_description(last.get()), desc.get())) {
+        return LayoutPtr(PANGO_LAYOUT(g_object_ref(last.get())));
+    }
     LayoutPtr layout(pango_layout_new(context.get()));
     pango_layout_set_font_description(layout.get(), desc.get());
     // Plain text, never markup: a tip may contain any characters.
     pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
+    last.reset(PANGO_LAYOUT(g_object_ref(layout.get())));
+    lastText = text;
+    lastSerial = serial;
     return layout;
 }
 

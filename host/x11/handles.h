@@ -21,6 +21,10 @@ struct CairoDeleter {
 using CairoPtr = std::unique_ptr<cairo_t, CairoDeleter>;
 using SurfacePtr = std::unique_ptr<cairo_surface_t, CairoDeleter>;
 using PatternPtr = std::unique_ptr<cairo_pattern_t, CairoDeleter>;
+struct FontOptionsDeleter {
+    void operator()(cairo_font_options_t* o) const { cairo_font_options_destroy(o); }
+};
+using FontOptionsPtr = std::unique_ptr<cairo_font_options_t, FontOptionsDeleter>;
 
 struct GObjectDeleter {
     void operator()(void* object) const { g_object_unref(object); }

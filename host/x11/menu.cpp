@@ -184,7 +184,7 @@ class Session {
         if (d.level == 0) {
             x = b_.stripX + (anchor < b_.entryX.size() ? b_.entryX[anchor] : 0);
             y = b_.stripY + b_.height;
-            altRight = DisplayWidth(b_.conn->dpy(), b_.conn->screen());
+            altRight = b_.conn->rootSize().width;
         } else {
             const detail::Popup& p =
                 *Impl(*b_.openMenus.at(static_cast<std::size_t>(d.level) - 1)).popup;

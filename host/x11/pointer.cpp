@@ -82,16 +82,18 @@ Point pointerAt(Connection& c) {
     int rx = 0, ry = 0, wx = 0, wy = 0;
     unsigned int mask = 0;
     XQueryPointer(c.dpy(), c.root(), &root, &child, &rx, &ry, &wx, &wy, &mask);
-    return {rx, x11::ToHostRow(ry, DisplayHeight(c.dpy(), c.screen()))};
+    return {rx, x11::ToHostRow(ry, c.rootSize().height)};
 }
 
 // Takes every event Xlib has read or can read without blocking; true when one was raw motion.
-// This connection selects nothing else, so nothing else is lost.
-bool drainEvents(Display* dpy, const PointerWatch& w) {
+// This connection selects nothing else but the screen's changes, so nothing else is lost.
+bool drainEvents(Connection& c, const PointerWatch& w) {
+    Display* dpy = c.dpy();
     bool motion = false;
     while (XPending(dpy) > 0) {
         XEvent ev;
         XNextEvent(dpy, &ev);
+        c.noteEvent(ev);
         XGenericEventCookie& cookie = ev.xcookie;
         if (cookie.type == GenericEvent && cookie.extension == w.opcode &&
             XGetEventData(dpy, &cookie)) {
@@ -146,7 +148,7 @@ bool WaitPointerMove(Point from, int timeout) {
     // event will report; the events queued before its reply are older than it.
     selectRawMotion(*conn, true);
     bool moved = pointerAt(*conn) != from;
-    drainEvents(dpy, w);
+    drainEvents(*conn, w);
     while (!moved) {
         const int left = millisecondsLeft(deadline);
         if (left <= 0) {
@@ -162,7 +164,7 @@ bool WaitPointerMove(Point from, int timeout) {
             }
         }
         // A broken connection shows up here, through the I/O error handler.
-        if (drainEvents(dpy, w)) {
+        if (drainEvents(*conn, w)) {
             moved = pointerAt(*conn) != from;
         }
     }

@@ -1,7 +1,7 @@
 // GraBitBlt: copying pixels between presentation spaces. From a window (the desktop) into a
-// bitmap the pixels come straight from the server, through MIT-SHM into the bitmap's own
-// memory when the screen's pixels are its format (depth 24, BGRX), else converted from any
-// TrueColor layout; between bitmaps cairo copies them.
+// bitmap the pixels come from the server through the connection's shared band when the
+// screen's pixels are the bitmap's format (depth 24, BGRX), else through the socket, converted
+// from any TrueColor layout; between bitmaps cairo copies them.
 #include "coords.h"
 #include "impl.h"
 
@@ -122,31 +122,50 @@ void copyRows(const XImage* img, detail::PixelBuffer& px, const x11::DeviceRect&
     }
 }
 
+// Window -> bitmap through the connection's shared band: a strip of rows at a time, the server
+// writes them into the band and we copy them into place. False when the band cannot serve
+// (no MIT-SHM, or pixels that are not 32-bit BGRX).
+bool grabInStrips(PresSpaceImpl& source, detail::PixelBuffer& px, x11::DeviceRect src,
+                  x11::DeviceRect dst) {
+    x11::ShmBand* band = source.conn->depth() == 24 ? source.conn->band() : nullptr;
+    const int rows = band ? band->rowsFor(src.width) : 0;
+    if (rows == 0) {
+        return false;
+    }
+    Display* dpy = source.conn->dpy();
+    x11::ErrorTrap trap(dpy);
+    for (int done = 0; done < src.height; done += rows) {
+        const int n = std::min(rows, src.height - done);
+        x11::XImagePtr img(XShmCreateImage(dpy, source.conn->visual(), 24, ZPixmap, nullptr,
+                                           band->segment(), static_cast<unsigned>(src.width),
+                                           static_cast<unsigned>(n)));
+        if (!img || !isBgrx32(img.get())) {
+            return false;
+        }
+        img->data = reinterpret_cast<char*>(band->data());
+        const bool ok = XShmGetImage(dpy, source.window, img.get(), src.x, src.y + done, AllPlanes);
+        img->data = nullptr; // the band's memory is not the image's to free
+        if (!ok) {
+            return false;
+        }
+        for (int row = 0; row < n; ++row) {
+            std::memcpy(px.data() + px.stride() * (dst.y + done + row) + std::ptrdiff_t{4} * dst.x,
+                        band->data() + static_cast<std::ptrdiff_t>(src.width) * 4 * row,
+                        static_cast<std::size_t>(src.width) * 4);
+        }
+    }
+    return trap.sync();
+}
+
 // Window -> bitmap: read the server's pixels of `src` into the bitmap at `dst`.
 bool grab(PresSpaceImpl& source, detail::BitmapImpl& bitmap, x11::DeviceRect src,
           x11::DeviceRect dst) {
-    Display* dpy = source.conn->dpy();
     detail::PixelBuffer& px = *bitmap.pixels;
     cairo_surface_flush(bitmap.cairo());
-    const bool wholeRows = dst.x == 0 && dst.width == px.width();
-    XShmSegmentInfo* shm = wholeRows ? px.shmFor(source.conn) : nullptr;
-    bool ok = false;
-    if (shm && source.conn->depth() == 24) {
-        x11::XImagePtr img(XShmCreateImage(dpy, source.conn->visual(), 24, ZPixmap, nullptr, shm,
-                                           static_cast<unsigned>(dst.width),
-                                           static_cast<unsigned>(dst.height)));
-        if (img && isBgrx32(img.get()) && img->bytes_per_line == px.stride()) {
-            // The server writes the rows straight into the bitmap's memory.
-            img->data = reinterpret_cast<char*>(px.data() + px.stride() * dst.y);
-            x11::ErrorTrap trap(dpy);
-            ok =
-                XShmGetImage(dpy, source.window, img.get(), src.x, src.y, AllPlanes) && trap.sync();
-        }
-        if (img) {
-            img->data = nullptr; // the pixels belong to the bitmap
-        }
-    }
+    bool ok = grabInStrips(source, px, src, dst);
     if (!ok) {
+        // Through the socket, in whatever layout the server has.
+        Display* dpy = source.conn->dpy();
         x11::ErrorTrap trap(dpy);
         x11::XImagePtr img(XGetImage(dpy, source.window, src.x, src.y,
                                      static_cast<unsigned>(src.width),

@@ -7,6 +7,9 @@
 #include <host/error.h>
 #include <host/threads.h>
 
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -127,7 +130,6 @@ Connection::Connection(Display* dpy) : dpy_(dpy) {
     for (std::size_t i = 0; i < std::size(names); ++i) {
         *slots[i] = values[i];
     }
-    hasShm_ = XShmQueryExtension(dpy_) == True;
     int randrError = 0, major = 0, minor = 0;
     if (XRRQueryExtension(dpy_, &randrEventBase_, &randrError) &&
         XRRQueryVersion(dpy_, &major, &minor) && (major > 1 || minor >= 2)) {
@@ -154,7 +156,62 @@ Connection::Connection(Display* dpy) : dpy_(dpy) {
 }
 
 Connection::~Connection() {
+    band_.reset(); // detached while the connection is still open
     XCloseDisplay(dpy_);
+}
+
+ShmBand* Connection::band() {
+    if (!bandTried_) {
+        bandTried_ = true;
+        band_ = ShmBand::Attach(dpy_);
+    }
+    return band_.get();
+}
+
+// ThreadSanitizer does not follow shmat: a segment mapped where a finished thread's stack once
+// was still carries that stack's history, and the server's writes into it are invisible to it.
+// Builds under it move pixels through the socket.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kUseSharedMemory = false;
+#else
+constexpr bool kUseSharedMemory = true;
+#endif
+
+std::unique_ptr<ShmBand> ShmBand::Attach(Display* dpy) {
+    if (!kUseSharedMemory || !XShmQueryExtension(dpy)) {
+        return nullptr;
+    }
+    const int id = ::shmget(IPC_PRIVATE, kBytes, IPC_CREAT | 0600);
+    if (id < 0) {
+        return nullptr;
+    }
+    void* addr = ::shmat(id, nullptr, 0);
+    // Marked for removal at once: the segment goes away with its last detach, also when the
+    // process dies.
+    ::shmctl(id, IPC_RMID, nullptr);
+    if (addr == reinterpret_cast<void*>(-1)) {
+        return nullptr;
+    }
+    std::unique_ptr<ShmBand> band(new ShmBand(dpy));
+    band->info_.shmid = id;
+    band->info_.shmaddr = static_cast<char*>(addr);
+    band->info_.readOnly = False;
+    ErrorTrap trap(dpy);
+    XShmAttach(dpy, &band->info_);
+    if (!trap.sync()) {
+        ::shmdt(addr); // e.g. a server on another machine cannot see our memory
+        band->info_.shmaddr = nullptr;
+        return nullptr;
+    }
+    return band;
+}
+
+ShmBand::~ShmBand() {
+    if (info_.shmaddr) {
+        XShmDetach(dpy_, &info_);
+        XSync(dpy_, False);
+        ::shmdt(info_.shmaddr);
+    }
 }
 
 Size Connection::rootSize() const {

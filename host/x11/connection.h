@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
 
 namespace host {
 class XbpPart;
@@ -24,6 +25,32 @@ namespace host::x11 {
 struct Monitor {
     DeviceRect rect;
     bool primary = false;
+};
+
+// Shared memory between us and the server (MIT-SHM) that pixels pass through a strip at a
+// time: screen grabs are written into it, pictures for windows read from it. It is made,
+// attached and touched once and then reused, since every new page costs both processes a
+// fault: a small band that stays is far cheaper than a segment the size of each picture.
+class ShmBand {
+  public:
+    static constexpr std::size_t kBytes = std::size_t{256} << 10;
+    // nullptr when the server has no MIT-SHM or cannot attach our memory (another machine).
+    static std::unique_ptr<ShmBand> Attach(Display* dpy);
+    ShmBand(const ShmBand&) = delete;
+    ShmBand& operator=(const ShmBand&) = delete;
+    ~ShmBand();
+
+    XShmSegmentInfo* segment() { return &info_; }
+    std::uint8_t* data() const { return reinterpret_cast<std::uint8_t*>(info_.shmaddr); }
+    // The rows of `width` 32-bit pixels one strip holds (0 when not even one fits).
+    int rowsFor(int width) const {
+        return width > 0 ? static_cast<int>(kBytes / (static_cast<std::size_t>(width) * 4)) : 0;
+    }
+
+  private:
+    explicit ShmBand(Display* dpy) : dpy_(dpy) {}
+    Display* dpy_;
+    XShmSegmentInfo info_{};
 };
 
 struct Atoms {
@@ -66,7 +93,8 @@ class Connection {
     int depth() const { return DefaultDepth(dpy_, screen()); }
     Colormap colormap() const { return DefaultColormap(dpy_, screen()); }
     const Atoms& atoms() const { return atoms_; }
-    bool hasShm() const { return hasShm_; }
+    // This connection's band of shared memory, attached on first use; nullptr without one.
+    ShmBand* band();
 
     // The root window's size and the monitors (the primary first). Each is asked of the
     // server once and then kept while RandR vouches for it: a change of the screen's size, its
@@ -91,7 +119,8 @@ class Connection {
 
     Display* dpy_;
     Atoms atoms_;
-    bool hasShm_ = false;
+    std::unique_ptr<ShmBand> band_;
+    bool bandTried_ = false;
     int randrEventBase_ = -1; // -1: no RandR, nothing is kept
     mutable std::optional<Size> rootSize_;
     mutable std::optional<std::vector<Monitor>> monitors_;

@@ -8,6 +8,8 @@
 
 #include <host/error.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace host {
@@ -52,50 +54,26 @@ void XbpDrawingArea::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_
 
 namespace x11 {
 
-namespace {
-// A bitmap of the area's size in shared memory goes to the window without a copy through the
-// socket: the server reads the pixels where they are. The sync keeps them unchanged until it
-// has (the program may draw into the bitmap right after).
-bool putShared(detail::WindowImpl& w, Size area) {
-    detail::BitmapImpl& b = Impl(*w.bitmap);
-    if (b.size() != area || w.conn->depth() != 24) {
-        return false;
-    }
-    XShmSegmentInfo* shm = b.pixels->shmFor(w.conn);
-    if (!shm) {
-        return false;
-    }
-    cairo_surface_flush(b.cairo());
-    Display* dpy = w.conn->dpy();
-    XImagePtr image(XShmCreateImage(dpy, w.conn->visual(), 24, ZPixmap, nullptr, shm,
-                                    static_cast<unsigned>(area.width),
-                                    static_cast<unsigned>(area.height)));
-    if (!image || image->bytes_per_line != b.pixels->stride() || image->bits_per_pixel != 32) {
-        return false;
-    }
-    image->data = reinterpret_cast<char*>(b.pixels->data());
-    XShmPutImage(dpy, w.window.id(), DefaultGC(dpy, w.conn->screen()), image.get(), 0, 0, 0, 0,
-                 static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), False);
-    XSync(dpy, False);
-    image->data = nullptr; // the pixels belong to the bitmap
-    return true;
-}
-} // namespace
-
 void PaintDrawingArea(detail::WindowImpl& w) {
     if (!w.created || !w.bitmap || !Impl(*w.bitmap).cairo()) {
         return;
     }
     const Size area = w.size.value_or(Size{});
-    if (putShared(w, area)) {
-        return;
+    const Size bs = w.bitmap->size();
+    const bool scaled = (w.options & bmp::Scaled) && bs != area;
+    if (!scaled) {
+        // At the area's lower left corner, as the cairo path below puts it.
+        cairo_surface_flush(Impl(*w.bitmap).cairo());
+        if (PutInStrips(*w.conn, w.window.id(), *Impl(*w.bitmap).pixels, 0,
+                        ToDeviceY(bs.height, area.height), area)) {
+            return;
+        }
     }
     SurfacePtr surface(cairo_xlib_surface_create(w.conn->dpy(), w.window.id(), w.conn->visual(),
                                                  area.width, area.height));
     CairoPtr cr(cairo_create(surface.get()));
     cairo_surface_t* image = Impl(*w.bitmap).cairo();
-    const Size bs = w.bitmap->size();
-    if ((w.options & bmp::Scaled) && bs != area) {
+    if (scaled) {
         // Scaled to fill the area, so a resized dialog still shows the whole picture.
         cairo_scale(cr.get(), double(area.width) / bs.width, double(area.height) / bs.height);
         cairo_set_source_surface(cr.get(), image, 0, 0);

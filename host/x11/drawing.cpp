@@ -6,23 +6,12 @@
 #include <host/application.h>
 #include <host/error.h>
 
-#include <sys/ipc.h>
 #include <sys/mman.h>
-#include <sys/shm.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-// ThreadSanitizer does not follow shmat: a segment mapped where a finished thread's stack once
-// was still carries that stack's history, and the server's writes into it are invisible to it.
-// Builds under it keep their pixels on the heap.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kUseSharedMemory = false;
-#else
-constexpr bool kUseSharedMemory = true;
-#endif
 
 namespace host {
 namespace detail {
@@ -36,28 +25,31 @@ PixelBuffer::PixelBuffer(int width, int height) : width_(width), height_(height)
         return;
     }
     capacity_ = bytes;
-    shmid_ = kUseSharedMemory ? ::shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600) : -1;
-    if (shmid_ >= 0) {
-        void* addr = ::shmat(shmid_, nullptr, 0);
-        // Marked for removal at once: the segment goes away with its last detach, also when
-        // the process dies.
-        ::shmctl(shmid_, IPC_RMID, nullptr);
-        if (addr != reinterpret_cast<void*>(-1)) {
-            data_ = static_cast<std::uint8_t*>(addr);
-            // Fault the pages in with one call rather than one fault per page on first touch
-            // (a 1080p screen is two thousand pages); older kernels ignore the advice.
-            constexpr int kPopulateWrite = 23; // MADV_POPULATE_WRITE, Linux 5.14
-            ::madvise(data_, bytes, kPopulateWrite);
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    if (bytes >= kHugePage) {
+        // Mapped with room to start on a huge-page boundary; the pages beyond the buffer are
+        // never touched, so they cost address space only. New pages read as zero (black).
+        mappingBytes_ = bytes + kHugePage;
+        void* addr = ::mmap(nullptr, mappingBytes_, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (addr != MAP_FAILED) {
+            mapping_ = addr;
+            const auto start = (reinterpret_cast<std::uintptr_t>(addr) + kHugePage - 1) &
+                               ~(std::uintptr_t{kHugePage} - 1);
+            data_ = reinterpret_cast<std::uint8_t*>(start);
+            ::madvise(data_, bytes, MADV_HUGEPAGE); // a kernel without them ignores it
             return;
         }
-        shmid_ = -1;
+        mappingBytes_ = 0;
     }
-    heap_ = std::make_unique<std::uint8_t[]>(bytes);
+    heap_ = std::make_unique<std::uint8_t[]>(bytes); // value-initialised: black
     data_ = heap_.get();
 }
 
 PixelBuffer::~PixelBuffer() {
-    release();
+    if (mapping_) {
+        ::munmap(mapping_, mappingBytes_);
+    }
 }
 
 bool PixelBuffer::reshape(int width, int height) {
@@ -72,42 +64,44 @@ bool PixelBuffer::reshape(int width, int height) {
     return true;
 }
 
-void PixelBuffer::release() {
-    if (attachedTo_) {
-        XShmDetach(attachedTo_->dpy(), &shm_);
-        XSync(attachedTo_->dpy(), False);
-        attachedTo_.reset();
+} // namespace detail
+
+bool x11::PutInStrips(Connection& c, ::Window window, const detail::PixelBuffer& px, int x, int y,
+                      Size area) {
+    const int col0 = std::max(0, -x);
+    const int row0 = std::max(0, -y);
+    const int cols = std::min(px.width(), area.width - x) - col0;
+    const int rows = std::min(px.height(), area.height - y) - row0;
+    ShmBand* band = c.depth() == 24 ? c.band() : nullptr;
+    const int strip = band && cols > 0 ? band->rowsFor(cols) : 0;
+    if (strip == 0) {
+        return band && (cols <= 0 || rows <= 0); // nothing of it shows
     }
-    if (shmid_ >= 0 && data_) {
-        ::shmdt(data_);
+    Display* dpy = c.dpy();
+    const std::size_t rowBytes = static_cast<std::size_t>(cols) * 4;
+    for (int done = 0; done < rows; done += strip) {
+        const int n = std::min(strip, rows - done);
+        XImagePtr image(XShmCreateImage(dpy, c.visual(), 24, ZPixmap, nullptr, band->segment(),
+                                        static_cast<unsigned>(cols), static_cast<unsigned>(n)));
+        if (!image || image->bits_per_pixel != 32 ||
+            static_cast<std::size_t>(image->bytes_per_line) != rowBytes) {
+            return false;
+        }
+        for (int r = 0; r < n; ++r) {
+            std::memcpy(band->data() + rowBytes * static_cast<std::size_t>(r),
+                        px.data() + px.stride() * (row0 + done + r) + std::ptrdiff_t{4} * col0,
+                        rowBytes);
+        }
+        image->data = reinterpret_cast<char*>(band->data());
+        XShmPutImage(dpy, window, DefaultGC(dpy, c.screen()), image.get(), 0, 0, x + col0,
+                     y + row0 + done, static_cast<unsigned>(cols), static_cast<unsigned>(n), False);
+        XSync(dpy, False);     // the server has read the strip: the band may be filled again
+        image->data = nullptr; // the band's memory is not the image's to free
     }
-    data_ = nullptr;
-    heap_.reset();
-    shmid_ = -1;
+    return true;
 }
 
-XShmSegmentInfo* PixelBuffer::shmFor(const std::shared_ptr<x11::Connection>& conn) {
-    if (shmid_ < 0 || !conn->hasShm()) {
-        return nullptr;
-    }
-    if (attachedTo_ == conn) {
-        return &shm_;
-    }
-    if (attachedTo_) {
-        return nullptr; // attached to another thread's connection: use the plain path
-    }
-    shm_ = {};
-    shm_.shmid = shmid_;
-    shm_.shmaddr = reinterpret_cast<char*>(data_);
-    shm_.readOnly = False;
-    x11::ErrorTrap trap(conn->dpy());
-    XShmAttach(conn->dpy(), &shm_);
-    if (!trap.sync()) {
-        return nullptr; // e.g. a server on another machine cannot see our memory
-    }
-    attachedTo_ = conn;
-    return &shm_;
-}
+namespace detail {
 
 // ---- PresSpaceImpl -------------------------------------------------------------------
 
@@ -347,6 +341,16 @@ bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
         return false;
     }
     const Size sz = size();
+    if (target && Impl(*target).target == PresSpaceImpl::Target::ToWindow) {
+        // On a window: the pixels go to the server as they are, after what was drawn before.
+        PresSpaceImpl& p = Impl(*target);
+        p.flush();
+        cairo_surface_flush(impl_->cairo());
+        if (x11::PutInStrips(*p.conn, p.window, *impl_->pixels, at.x,
+                             x11::ToDeviceY(at.y + sz.height, p.windowSize.height), p.windowSize)) {
+            return true;
+        }
+    }
     return withCairo(target, [&](cairo_t* cr, PresSpaceImpl&, int height) {
         const double top = x11::ToDeviceY(at.y + sz.height, height);
         cairo_set_source_surface(cr, impl_->cairo(), at.x, top);

@@ -17,8 +17,10 @@
 
 namespace host::detail {
 
-// Pixels of a bitmap: 32-bit BGRX rows, in a shared-memory segment when the server offers
-// MIT-SHM (so a screen grab lands in place), otherwise on the heap.
+// Pixels of a bitmap: 32-bit BGRX rows in the process's own memory. A large buffer is mapped
+// on a 2 MiB boundary and asked to be backed by huge pages: a screen's worth of new memory is
+// then a few page faults instead of two thousand. The server's pixels come and go through the
+// connection's shared-memory band (x11::Connection::band), a strip at a time.
 class PixelBuffer {
   public:
     PixelBuffer() = default;
@@ -38,21 +40,15 @@ class PixelBuffer {
     std::ptrdiff_t stride() const { return static_cast<std::ptrdiff_t>(width_) * 4; }
     bool empty() const { return data_ == nullptr; }
 
-    // The segment attached to this connection's server, or nullptr when the buffer is not
-    // shared memory or the server cannot attach it.
-    XShmSegmentInfo* shmFor(const std::shared_ptr<x11::Connection>& conn);
-
   private:
-    void release();
     std::uint8_t* data_ = nullptr;
     int width_ = 0;
     int height_ = 0;
     std::size_t capacity_ = 0;
     bool fresh_ = true;
-    int shmid_ = -1;
-    std::unique_ptr<std::uint8_t[]> heap_;
-    std::shared_ptr<x11::Connection> attachedTo_;
-    XShmSegmentInfo shm_{};
+    void* mapping_ = nullptr; // what munmap gets back: data_ lies inside it
+    std::size_t mappingBytes_ = 0;
+    std::unique_ptr<std::uint8_t[]> heap_; // small buffers, and when mapping fails
 };
 
 struct BitmapImpl {
@@ -144,6 +140,13 @@ void WarmThread();
 // manager (and always for override-redirect windows), else after its MapNotify (a second at
 // most), which stays queued for the event loop.
 void MapAndWait(Connection& c, ::Window w, bool overrideRedirect);
+
+// Puts the pixels of `px` on `window`, their top left corner at device (x, y), through the
+// connection's shared band a strip at a time (each synced before the band is filled again);
+// what falls outside the window's `area` is left out. False, with nothing drawn, when the band
+// cannot serve (no MIT-SHM, or a screen whose pixels are not 32-bit BGRX).
+bool PutInStrips(Connection& c, ::Window window, const detail::PixelBuffer& px, int x, int y,
+                 Size area);
 
 // Makes a colour number cairo's current source.
 void SetSource(cairo_t* cr, Color c);

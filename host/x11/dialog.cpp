@@ -192,7 +192,8 @@ bool XbpDialog::configure() {
                           static_cast<unsigned>(areaSize.width),
                           static_cast<unsigned>(areaSize.height));
     }
-    XFlush(w.conn->dpy());
+    // Sent with what follows (showing, painting, the event loop's next wait): a flush of its
+    // own would wake the server once more for two small requests.
     return true;
 }
 

@@ -136,7 +136,9 @@ int PresSpaceImpl::height() const {
 void PresSpaceImpl::flush() {
     if (target == Target::ToWindow && windowSurface) {
         cairo_surface_flush(windowSurface.get());
-        XFlush(conn->dpy());
+        if (!sentOnUnlock) {
+            XFlush(conn->dpy());
+        }
     } else if (target == Target::ToBitmap && bitmap && bitmap->cairo()) {
         cairo_surface_flush(bitmap->cairo());
     }

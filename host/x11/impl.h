@@ -72,11 +72,14 @@ struct PresSpaceImpl {
     Color color = 0;
     Font font;
     bool created = false;
+    // A window's locked space: its drawing is sent when it is unlocked, in one go, rather
+    // than after every primitive (each send wakes the server once more).
+    bool sentOnUnlock = false;
 
     // The surface drawing goes to, or nullptr when there is none; `height` for conversion.
     cairo_surface_t* surface();
     int height() const;
-    void flush(); // after drawing: a window's pixels reach the server
+    void flush(); // after drawing: a window's pixels go to the server (or wait for unlock)
 };
 
 struct WindowImpl {

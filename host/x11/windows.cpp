@@ -177,6 +177,7 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
         p.font = w.font;
         p.color = w.fg;
         p.created = true;
+        p.sentOnUnlock = true;
     }
     auto& p = Impl(*w.lockedPS);
     if (p.windowSize != currentSize()) {

@@ -136,6 +136,8 @@ Connection::Connection(Display* dpy) : dpy_(dpy) {
         XRRSelectInput(dpy_, root(),
                        RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask |
                            RROutputChangeNotifyMask);
+        // A monitor set or deleted (RandR 1.5) is told only as a ConfigureNotify of the root.
+        XSelectInput(dpy_, root(), StructureNotifyMask);
     } else {
         randrEventBase_ = -1;
     }
@@ -226,27 +228,33 @@ Size Connection::rootSize() const {
     return *rootSize_;
 }
 
+namespace {
+bool isLayoutChange(const XEvent& ev, int randrEventBase, ::Window root) {
+    return ev.type == randrEventBase + RRScreenChangeNotify ||
+           ev.type == randrEventBase + RRNotify ||
+           (ev.type == ConfigureNotify && ev.xconfigure.window == root);
+}
+} // namespace
+
 bool Connection::layoutKept() const {
     if (randrEventBase_ < 0) {
         return false;
     }
     // Events already read, or readable without blocking, that tell of a change.
-    const auto isRandr = [](Display*, XEvent* ev, XPointer base) {
-        const int first = *reinterpret_cast<const int*>(base);
-        return ev->type == first + RRScreenChangeNotify || ev->type == first + RRNotify ? True
-                                                                                        : False;
+    const auto pick = [](Display*, XEvent* ev, XPointer self) {
+        const auto& c = *reinterpret_cast<const Connection*>(self);
+        return isLayoutChange(*ev, c.randrEventBase_, c.root()) ? True : False;
     };
     XEvent ev;
-    while (XCheckIfEvent(dpy_, &ev, isRandr,
-                         reinterpret_cast<XPointer>(const_cast<int*>(&randrEventBase_)))) {
+    while (
+        XCheckIfEvent(dpy_, &ev, pick, reinterpret_cast<XPointer>(const_cast<Connection*>(this)))) {
         noteEvent(ev);
     }
     return true;
 }
 
 void Connection::noteEvent(XEvent& ev) const {
-    if (randrEventBase_ >= 0 && (ev.type == randrEventBase_ + RRScreenChangeNotify ||
-                                 ev.type == randrEventBase_ + RRNotify)) {
+    if (randrEventBase_ >= 0 && isLayoutChange(ev, randrEventBase_, root())) {
         XRRUpdateConfiguration(&ev); // Xlib's own idea of the screen's size follows
         rootSize_.reset();
         monitors_.reset();

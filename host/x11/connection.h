@@ -98,8 +98,8 @@ class Connection {
 
     // The root window's size and the monitors (the primary first). Each is asked of the
     // server once and then kept while RandR vouches for it: a change of the screen's size, its
-    // outputs or CRTCs sends an event (selected when the connection opens) that drops both.
-    // Without RandR they are asked for on every call.
+    // outputs or CRTCs, or of its monitors, sends an event (selected when the connection
+    // opens) that drops both. Without RandR they are asked for on every call.
     Size rootSize() const;
     std::vector<Monitor> monitors() const; // asked for in desktop.cpp, with the monitor code
     // Takes note of an event read from this connection: RandR's drop the kept layout.

@@ -4,6 +4,10 @@
 #include <host/drawing.h>
 #include <host/error.h>
 
+#include <utility>
+
+#include <X11/extensions/Xrandr.h>
+
 using namespace host;
 using hosttest::PumpUntil;
 using hosttest::RunAsMain;
@@ -154,4 +158,61 @@ TEST(Desktop, EveryPointLiesOnTheMonitorGivenForIt) {
         const Rect last = MonitorAt({desk.width - 1, 0});
         EXPECT_EQ(last.x2, desk.width - 1) << "the rightmost monitor ends at the desktop's edge";
     });
+}
+
+// The runtime keeps what it learnt of the monitors; another client splitting the screen into
+// two monitors (RandR 1.5), and joining it again, must reach it.
+TEST(Desktop, MonitorsFollowAChangeMadeWhileTheProgramRuns) {
+    testx::XServer x;
+    Display* dpy = x.display();
+    int major = 0, minor = 0;
+    if (!XRRQueryVersion(dpy, &major, &minor) || (major == 1 && minor < 5) ||
+        x.monitors().size() != 1) {
+        GTEST_SKIP() << "needs RandR 1.5 and a single monitor";
+    }
+    const int w = x.screenWidth(), h = x.screenHeight();
+    const Atom left = XInternAtom(dpy, "MENUTIP-TEST-LEFT", False);
+    const Atom right = XInternAtom(dpy, "MENUTIP-TEST-RIGHT", False);
+    bool isSplit = false;
+    const auto split = [&](bool on) {
+        if (on == isSplit) {
+            return;
+        }
+        for (const auto& [name, x0] : {std::pair{left, 0}, std::pair{right, w / 2}}) {
+            if (on) {
+                XRRMonitorInfo* m = XRRAllocateMonitor(dpy, 0);
+                m->name = name;
+                m->x = x0;
+                m->width = w / 2;
+                m->height = h;
+                m->mwidth = 250;
+                m->mheight = 280;
+                XRRSetMonitor(dpy, DefaultRootWindow(dpy), m);
+                XRRFreeMonitors(m);
+            } else {
+                XRRDeleteMonitor(dpy, DefaultRootWindow(dpy), name);
+            }
+        }
+        XSync(dpy, False);
+        isSplit = on;
+    };
+    RunAsMain([&] {
+        EXPECT_EQ(MonitorAt({10, 10}).x2, w - 1);
+        split(true);
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                return MonitorAt({10, 10}).x2 == w / 2 - 1;
+            },
+            2000))
+            << MonitorAt({10, 10}).x2;
+        EXPECT_EQ(MonitorAt({w - 10, 10}).x1, w / 2);
+        split(false);
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                return MonitorAt({10, 10}).x2 == w - 1;
+            },
+            2000))
+            << MonitorAt({10, 10}).x2;
+    });
+    split(false); // the next test needs the single monitor back, also after a failure
 }

@@ -1,7 +1,7 @@
 // Desktop capture into a BMP file, three ways in one run: the program's own capture (its
 // steps as Main runs them), a bare MIT-SHM grab + BMP conversion + one write of the same
 // pixels with warm buffers, and `import -window root out.bmp` as a whole process.
-#include "core/bmp.h"
+#include "core/bmp_file.h"
 #include "test.h"
 
 #include <host/application.h>
@@ -60,7 +60,7 @@ struct BareGrab {
         shm.shmaddr = img->data = static_cast<char*>(shmat(shm.shmid, nullptr, 0));
         shmctl(shm.shmid, IPC_RMID, nullptr);
         XShmAttach(dpy, &shm);
-        out.resize(host::bmp::FileSize(w, h));
+        out.resize(host::bmpfile::FileSize(w, h));
     }
     ~BareGrab() {
         XShmDetach(dpy, &shm);
@@ -71,8 +71,8 @@ struct BareGrab {
     }
     void run(const char* path) {
         XShmGetImage(dpy, DefaultRootWindow(dpy), img, 0, 0, AllPlanes);
-        host::bmp::Encode(out.data(), reinterpret_cast<std::uint8_t*>(img->data), w, h,
-                          img->bytes_per_line);
+        host::bmpfile::Encode(out.data(), reinterpret_cast<std::uint8_t*>(img->data), w, h,
+                              img->bytes_per_line);
         const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const bool ok = ::write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
         ::close(fd);

@@ -1,7 +1,7 @@
 // What every driver's public objects do the same way: settings kept until a window needs them,
 // presentation parameters, accessors. Compiled into each driver against its own state (the
 // "state.h" of its folder), so no driver writes them again.
-#include "../core/bmp.h"
+#include "../core/bmp_file.h"
 #include "state.h"
 
 #include <host/application.h>
@@ -118,7 +118,7 @@ bool SaveBitmap(const std::string& path, const std::uint8_t* pixels, int width, 
         return warn("the bitmap holds no picture");
     }
     int error = 0;
-    if (!bmp::WriteFile(path, pixels, width, height, stride, &error)) {
+    if (!bmpfile::WriteFile(path, pixels, width, height, stride, &error)) {
         return warn(std::strerror(error));
     }
     return true;

@@ -2,34 +2,17 @@
 // executable's own.
 #include "program.h"
 
+#include "system/system.h"
+
 #include <host/application.h>
 
 #include <mutex>
-
-#if defined(_WIN32)
-#include <cstdlib>
-#else
-#include <cerrno> // program_invocation_short_name
-#endif
 
 namespace host {
 namespace {
 
 std::mutex nameMutex;
 std::string givenName;
-
-std::string executableName() {
-#if defined(_WIN32)
-    std::string path = _pgmptr ? _pgmptr : "";
-    path = path.substr(path.find_last_of("\\\\/") + 1);
-    if (const auto dot = path.rfind('.'); dot != std::string::npos) {
-        path.resize(dot);
-    }
-    return path;
-#else
-    return program_invocation_short_name;
-#endif
-}
 
 } // namespace
 
@@ -45,7 +28,7 @@ std::string ProgramName() {
             return givenName;
         }
     }
-    std::string name = executableName();
+    std::string name = system::ExecutableName();
     return name.empty() ? std::string("program") : name;
 }
 

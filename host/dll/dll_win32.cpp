@@ -1,8 +1,8 @@
 // Dynamic calls on Windows: libraries load with LoadLibraryExW from the application's folder
 // and System32 only (never the current folder), functions resolve with GetProcAddress, and
 // calls follow the x64 convention for integer and pointer arguments.
-#include "../core/wide.h"
 #include "library.h"
+#include "system/utf16.h"
 
 #include <host/error.h>
 
@@ -62,7 +62,7 @@ constexpr auto kCallers = callers(std::make_index_sequence<MaxDllArgs + 1>{});
 } // namespace
 
 Library load(std::string_view name) {
-    std::wstring file = host::detail::WidenName(name);
+    std::wstring file = system::ToUtf16(name, system::BadUtf8::Refuse);
     if (file.empty() || file.size() >= 32767) {
         return nullptr;
     }

@@ -144,7 +144,7 @@ LOGFONTW logFontFor(const Font& font) {
     } else if (generic == "monospace" || generic == "mono") {
         face = L"Courier New";
     } else {
-        face = win32::Widen(family);
+        face = system::ToUtf16(family);
     }
     face.resize(std::min<std::size_t>(face.size(), LF_FACESIZE - 1));
     std::wcscpy(lf.lfFaceName, face.c_str());
@@ -183,7 +183,7 @@ Font DefaultFont() {
     // The face and size the system uses for its message boxes.
     const LOGFONTW lf = messageFont();
     const long points = std::lround(std::abs(lf.lfHeight) * 72.0 / screenDpi());
-    return Font{win32::Narrow(lf.lfFaceName) + " " + std::to_string(points > 0 ? points : 9)};
+    return Font{system::ToUtf8(lf.lfFaceName) + " " + std::to_string(points > 0 ? points : 9)};
 }
 
 // ---- PresSpaceImpl ---------------------------------------------------------------------
@@ -430,7 +430,7 @@ bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point uppe
 
 bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::string& text) {
     return withDc(ps, [&](HDC dc, PresSpaceImpl& p, int height) {
-        const std::wstring wide = win32::Widen(text);
+        const std::wstring wide = system::ToUtf16(text);
         const win32::Selection font(dc, win32::FontFor(p.font));
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, win32::ToColorRef(p.color));
@@ -446,7 +446,7 @@ TextBox GraQueryTextBox(const std::shared_ptr<XbpPresSpace>& ps, const std::stri
     }
     HDC dc = measuringDc();
     const win32::Selection font(dc, win32::FontFor(Impl(*ps).font));
-    const std::wstring wide = win32::Widen(text);
+    const std::wstring wide = system::ToUtf16(text);
     SIZE extent{};
     GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
     TEXTMETRICW metrics{};

@@ -2,7 +2,9 @@
 // User32 handles, and the helpers the driver's files share. Only host/win32 sees this.
 #pragma once
 
+#include "../common/driver.h"
 #include "../core/access.h"
+#include "system/utf16.h"
 
 #include <host/application.h>
 #include <host/drawing.h>
@@ -20,11 +22,6 @@
 #include <vector>
 
 namespace host::win32 {
-
-// ---- Text --------------------------------------------------------------------------------
-
-std::wstring Widen(std::string_view utf8);
-std::string Narrow(std::wstring_view utf16);
 
 // ---- Handle owners -----------------------------------------------------------------------
 
@@ -161,19 +158,10 @@ HFONT FontFor(const Font& font);
 
 // ---- Messages, events and waiting --------------------------------------------------------
 
-// A runtime event made from a window message, waiting for AppEvent on the window's thread.
-struct HostEvent {
-    int code = event::NoEvent;
-    Param mp1;
-    Param mp2;
-    std::shared_ptr<XbpPart> target;
-};
-// Queues an event for the calling thread's AppEvent; dropped on threads that run no event
-// loop (the tip worker), where nobody would read it.
-void QueueEvent(HostEvent event);
-std::optional<HostEvent> TakeEvent();
-void MarkEventThread();
-bool IsEventThread();
+// Queues an event made from a window message for the calling thread's AppEvent; dropped on
+// threads that run no event loop (the tip worker), where nobody would read it.
+void QueueEvent(detail::HostEvent event);
+std::optional<detail::HostEvent> TakeEvent();
 
 // Runs `body` for a window procedure: an error it raises cannot unwind through the system's
 // frames, so it is kept and raised again when the dispatch returns to the runtime.
@@ -211,9 +199,6 @@ bool HandleMenuMessage(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT& res
 void AttachMenuBar(XbpMenuBar& bar, HWND window);
 // Takes the bar's menu off the window, so that destroying the window leaves it alone.
 void DetachMenuBar(XbpMenuBar& bar);
-
-// The current application window (SetAppWindow), or nullptr.
-std::shared_ptr<XbpWindow> AppWindow();
 
 inline void KeepCurrentError() noexcept {
     KeepError(std::current_exception());

@@ -87,7 +87,7 @@ std::wstring nativeCaption(const std::string& caption) {
             out += c;
         }
     }
-    return win32::Widen(out);
+    return system::ToUtf16(out);
 }
 
 // Takes every entry out of a native menu without destroying the submenus they open: each

@@ -569,7 +569,7 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
         exStyle |= WS_EX_NOACTIVATE;
     }
     const POINT at = win32::TopLevelToScreen(*w.pos, size);
-    makeWindow(w, exStyle, style, win32::Widen(s.title), at, size, nullptr);
+    makeWindow(w, exStyle, style, system::ToUtf16(s.title), at, size, nullptr);
     w.created = true;
 
     // The drawing area fills the client area; the native menu bar, once asked for, sits above.
@@ -631,7 +631,7 @@ std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
 void XbpDialog::title(std::string text) {
     state_->title = std::move(text);
     if (impl_->created) {
-        SetWindowTextW(impl_->hwnd, win32::Widen(state_->title).c_str());
+        SetWindowTextW(impl_->hwnd, system::ToUtf16(state_->title).c_str());
     }
 }
 

@@ -2,6 +2,7 @@
 // modal loop of its own on the event thread: input for the program's other windows is dropped
 // while it is open, their Paint events are still served, and events the program posted are
 // handed back to the program's queue when the box closes.
+#include "../common/driver.h"
 #include "coords.h"
 #include "desktop.h"
 #include "impl.h"
@@ -327,7 +328,7 @@ struct Deferred {
 
 int ConfirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& message,
                const std::string& title, int buttons) {
-    if (!x11::IsEventThread()) {
+    if (!detail::IsEventThread()) {
         throw Error("ConfirmBox", "a box runs on the thread that runs the event loop");
     }
     int escapeResult = 0;
@@ -344,7 +345,7 @@ int ConfirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& messa
             ~WindowGuard() { part.destroyWindow(); }
         } guard{*box};
         box->create(title.empty() ? std::string("Confirm") : title,
-                    topLevelOf(owner ? owner : x11::AppWindow()));
+                    topLevelOf(owner ? owner : detail::AppWindow()));
         Param mp1;
         Param mp2;
         std::shared_ptr<XbpPart> target;

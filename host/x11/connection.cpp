@@ -1,6 +1,7 @@
 // Per-thread X connections, the error handlers, and the window-to-object table.
 #include "connection.h"
 
+#include "../common/driver.h"
 #include "impl.h"
 
 #include <host/application.h>
@@ -50,8 +51,8 @@ void installHandlersOnce() {
         XInitThreads();
         XSetErrorHandler(handleXError);
         XSetIOErrorHandler(handleIOError);
-        // Host threads that will show windows open their connections in their first pause.
-        SetThreadWarmUp(WarmThread);
+        // The driver, made here at the latest, installs its thread hooks (the warm-up).
+        detail::TheDriver();
     });
 }
 

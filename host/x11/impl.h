@@ -121,11 +121,6 @@ namespace host::x11 {
 // that runs the event loop, none on threads without one (their windows never repaint, and
 // events nobody reads would pile up in the connection's queue).
 long EventMaskForThisThread(long wanted);
-// Marks the calling thread as the one whose AppEvent runs the program's event loop.
-void MarkEventThread();
-bool IsEventThread();
-// The current application window (SetAppWindow), or nullptr.
-std::shared_ptr<XbpWindow> AppWindow();
 
 // Paints a drawing area's background and bitmap; used for its Paint event.
 void PaintDrawingArea(detail::WindowImpl& w);

@@ -1,6 +1,7 @@
 // The X window owner: create beside destroy.
 #include "xwindow.h"
 
+#include "../common/driver.h"
 #include "desktop.h"
 #include "impl.h"
 
@@ -8,6 +9,10 @@
 #include <utility>
 
 namespace host::x11 {
+
+long EventMaskForThisThread(long wanted) {
+    return detail::IsEventThread() ? wanted : NoEventMask;
+}
 
 XWindow::XWindow(std::shared_ptr<Connection> conn, const WindowSpec& wanted)
     : conn_(std::move(conn)) {

@@ -1,5 +1,5 @@
 // BMP files: the format viewers expect, and the whole-or-absent guarantee.
-#include "core/bmp.h"
+#include "core/bmp_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -46,8 +46,8 @@ class TempDir : public ::testing::Test {
 
 TEST(BmpEncoding, HeaderRowsBottomUpAndPadding) {
     const auto px = sample();
-    std::vector<std::uint8_t> out(host::bmp::FileSize(3, 2));
-    host::bmp::Encode(out.data(), px.data(), 3, 2, 12);
+    std::vector<std::uint8_t> out(host::bmpfile::FileSize(3, 2));
+    host::bmpfile::Encode(out.data(), px.data(), 3, 2, 12);
     ASSERT_EQ(out.size(), 54u + 2 * 12); // 3 px * 3 bytes = 9, padded to 12
     EXPECT_EQ(out[0], 'B');
     EXPECT_EQ(out[1], 'M');
@@ -67,9 +67,9 @@ TEST(BmpEncoding, HeaderRowsBottomUpAndPadding) {
 TEST_F(TempDir, WriteFileMatchesEncodingAndLeavesNothingElse) {
     const auto px = sample();
     const fs::path file = dir / "a.bmp";
-    ASSERT_TRUE(host::bmp::WriteFile(file, px.data(), 3, 2, 12));
-    std::vector<std::uint8_t> expected(host::bmp::FileSize(3, 2));
-    host::bmp::Encode(expected.data(), px.data(), 3, 2, 12);
+    ASSERT_TRUE(host::bmpfile::WriteFile(file, px.data(), 3, 2, 12));
+    std::vector<std::uint8_t> expected(host::bmpfile::FileSize(3, 2));
+    host::bmpfile::Encode(expected.data(), px.data(), 3, 2, 12);
     EXPECT_EQ(readAll(file), expected);
     EXPECT_EQ(entries(), 1u) << "no temporary file is left beside it";
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::others_read, fs::perms::others_read);
@@ -80,7 +80,7 @@ TEST_F(TempDir, ASymbolicLinkIsReplacedAndItsTargetNeverWritten) {
     const fs::path victim = dir / "victim.txt";
     std::ofstream(victim) << "keep me";
     fs::create_symlink(victim, dir / "a.bmp");
-    ASSERT_TRUE(host::bmp::WriteFile(dir / "a.bmp", px.data(), 3, 2, 12));
+    ASSERT_TRUE(host::bmpfile::WriteFile(dir / "a.bmp", px.data(), 3, 2, 12));
     EXPECT_FALSE(fs::is_symlink(dir / "a.bmp"));
     EXPECT_TRUE(fs::is_regular_file(dir / "a.bmp"));
     std::ifstream in(victim);
@@ -92,9 +92,9 @@ TEST_F(TempDir, ASymbolicLinkIsReplacedAndItsTargetNeverWritten) {
 TEST_F(TempDir, UnwritableFolderFailsCleanly) {
     const auto px = sample();
     // Even root cannot create files in /proc; a missing folder fails the same way.
-    EXPECT_FALSE(host::bmp::WriteFile("/proc/a.bmp", px.data(), 3, 2, 12));
-    EXPECT_FALSE(host::bmp::WriteFile(dir / "missing" / "a.bmp", px.data(), 3, 2, 12));
-    EXPECT_FALSE(host::bmp::WriteFile(dir / "empty.bmp", px.data(), 0, 2, 12));
+    EXPECT_FALSE(host::bmpfile::WriteFile("/proc/a.bmp", px.data(), 3, 2, 12));
+    EXPECT_FALSE(host::bmpfile::WriteFile(dir / "missing" / "a.bmp", px.data(), 3, 2, 12));
+    EXPECT_FALSE(host::bmpfile::WriteFile(dir / "empty.bmp", px.data(), 0, 2, 12));
     EXPECT_EQ(entries(), 0u);
 }
 
@@ -103,7 +103,7 @@ TEST_F(TempDir, AFailedWriteLeavesNoTruncatedFile) {
     // and the earlier file stays as it was.
     const auto px = sample();
     const fs::path file = dir / "a.bmp";
-    ASSERT_TRUE(host::bmp::WriteFile(file, px.data(), 3, 2, 12));
+    ASSERT_TRUE(host::bmpfile::WriteFile(file, px.data(), 3, 2, 12));
     const auto before = readAll(file);
     // RLIMIT_FSIZE below the image's size makes write() fail with EFBIG, even for root.
     std::vector<std::uint8_t> big(4 * 512 * 512, 7);
@@ -112,7 +112,7 @@ TEST_F(TempDir, AFailedWriteLeavesNoTruncatedFile) {
     struct rlimit small = {4096, old.rlim_max};
     signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
-    const bool ok = host::bmp::WriteFile(file, big.data(), 512, 512, 2048);
+    const bool ok = host::bmpfile::WriteFile(file, big.data(), 512, 512, 2048);
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(ok);
     EXPECT_EQ(readAll(file), before);

@@ -1,7 +1,7 @@
 // The runtime on Windows (run under Wine): dynamic calls into a probe DLL and the real User32,
 // the BMP writer replacing files, and the Win32 driver's windows, coordinates and monitors,
 // drawing, desktop capture, events, waits (pauses, the pointer), thread errors and native menus.
-#include "core/bmp.h"
+#include "core/bmp_file.h"
 #include "win32/impl.h"
 
 #include <host/application.h>
@@ -126,10 +126,11 @@ TEST(BmpFile, ReplacesAnExistingFileWholeLeavingNoTemporaryFileAndNeverFailsInSi
     const fs::path file = folder / "capture.bmp";
     std::ofstream(file) << "an older, shorter file";
     const std::vector<std::uint8_t> pixels(3 * 2 * 4, 0x80);
-    ASSERT_TRUE(bmp::WriteFile(file.string(), pixels.data(), 3, 2, 12));
-    EXPECT_EQ(fs::file_size(file), bmp::FileSize(3, 2));
+    ASSERT_TRUE(bmpfile::WriteFile(file.string(), pixels.data(), 3, 2, 12));
+    EXPECT_EQ(fs::file_size(file), bmpfile::FileSize(3, 2));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
-    EXPECT_FALSE(bmp::WriteFile((folder / "missing" / "x.bmp").string(), pixels.data(), 3, 2, 12));
+    EXPECT_FALSE(
+        bmpfile::WriteFile((folder / "missing" / "x.bmp").string(), pixels.data(), 3, 2, 12));
 
     // A bitmap that cannot be saved says so in one line on stderr, naming the file.
     const std::string missing = (folder / "missing" / "capture.bmp").string();

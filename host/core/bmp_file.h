@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace host::bmp {
+namespace host::bmpfile {
 
 // The size of the file for an image of width x height.
 std::size_t FileSize(int width, int height);
@@ -22,4 +22,4 @@ bool WriteFile(const std::string& path, const std::uint8_t* pixels, int width, i
 void Encode(std::uint8_t* out, const std::uint8_t* pixels, int width, int height,
             std::ptrdiff_t stride);
 
-} // namespace host::bmp
+} // namespace host::bmpfile

@@ -1,0 +1,34 @@
+// The Win32 driver: its implementation of the driver interface (host/common/driver.h). Each
+// hook is defined in the file of its job: dispatch.cpp (events), desktop.cpp (placement),
+// driver.cpp (start, end, errors, focus, the pointer, pauses).
+#pragma once
+
+#include "../common/driver.h"
+#include "state.h"
+
+namespace host::win32 {
+
+class Win32Driver final : public detail::Driver {
+  public:
+    Win32Driver();
+
+    void programStarting() override;
+    void endingOnError() override;
+    void showError(const std::string& line) override;
+
+    std::optional<detail::HostEvent> takeEvent() override;
+    void waitForEvents(std::optional<std::chrono::milliseconds> timeout) override;
+    void wake() override;
+
+    void setInputFocus(const std::shared_ptr<XbpWindow>& window) override;
+    void centreTopLevel(const std::shared_ptr<XbpWindow>& window) override;
+    Point pointerPos() override;
+
+    PauseWait pauseWait() const override;
+    WarmUp threadWarmUp() const override;
+
+  private:
+    HandlePtr wake_; // set when an event is posted
+};
+
+} // namespace host::win32

@@ -1,0 +1,50 @@
+// The confirmation box on Win32: the system's own MessageBoxW.
+#include "../common/driver.h"
+#include "state.h"
+
+#include <host/error.h>
+
+namespace host {
+
+int ConfirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& message,
+               const std::string& title, int buttons) {
+    UINT type = 0;
+    switch (buttons) {
+    case box::Ok:
+        type = MB_OK;
+        break;
+    case box::OkCancel:
+        type = MB_OKCANCEL;
+        break;
+    case box::YesNo:
+        type = MB_YESNO;
+        break;
+    default:
+        throw Error("ConfirmBox", "unknown buttons", {std::to_string(buttons)});
+    }
+    // Owned by a window of this thread (the application window when none is given), the box
+    // disables it while open and gives it back the focus when it closes; without one, every
+    // window of the thread is disabled (task-modal).
+    HWND hwnd = nullptr;
+    for (const auto& candidate : {owner, detail::AppWindow()}) {
+        if (candidate && candidate->isCreated() && !Impl(*candidate).desktop &&
+            Impl(*candidate).thread == GetCurrentThreadId()) {
+            hwnd = Impl(*candidate).hwnd;
+            break;
+        }
+    }
+    if (!hwnd) {
+        type |= MB_TASKMODAL;
+    }
+    const std::wstring text = system::ToUtf16(message);
+    const std::wstring caption = system::ToUtf16(title);
+    const int result = MessageBoxW(hwnd, text.c_str(), caption.c_str(), type | MB_SETFOREGROUND);
+    win32::RaiseKeptError();
+    if (result == 0) {
+        throw Error("ConfirmBox", "the box could not be shown", {std::to_string(GetLastError())});
+    }
+    // The system's button numbers are the runtime's: IDOK 1, IDCANCEL 2, IDYES 6, IDNO 7.
+    return result;
+}
+
+} // namespace host

@@ -1,0 +1,35 @@
+// The X11 driver: its implementation of the driver interface (host/common/driver.h). Each hook
+// is defined in the file of its job: dispatch.cpp (events), driver.cpp (start, end, focus,
+// placement, pointer).
+#pragma once
+
+#include "../common/driver.h"
+#include "dispatch.h"
+
+#include <thread>
+
+namespace host::x11 {
+
+class X11Driver final : public detail::Driver {
+  public:
+    void programStarting() override;
+    void programEnded() override;
+    void appExit() override;
+    void endingOnError() override;
+
+    std::optional<detail::HostEvent> takeEvent() override;
+    void waitForEvents(std::optional<std::chrono::milliseconds> timeout) override;
+    void wake() override;
+
+    void setInputFocus(const std::shared_ptr<XbpWindow>& window) override;
+    void centreTopLevel(const std::shared_ptr<XbpWindow>& window) override;
+    Point pointerPos() override;
+
+    WarmUp threadWarmUp() const override;
+
+  private:
+    WakeFd wakeFd_;
+    std::jthread warmFonts_;
+};
+
+} // namespace host::x11

@@ -2,7 +2,8 @@
 // the AppEvent loop over the driver's events, the application window and focus, and pauses.
 #include "core/program.h"
 #include "driver.h"
-#include "objects.h"
+#include "object_state.h"
+#include "services.h"
 #include "system/system.h"
 
 #include <host/error.h>
@@ -63,6 +64,25 @@ bool isTopLevel(const XbpWindow& window) {
 
 } // namespace
 
+AppState& App() {
+    static AppState state;
+    return state;
+}
+
+std::shared_ptr<XbpPart> PostTarget(std::shared_ptr<XbpPart> target) {
+    if (!target) {
+        std::lock_guard lock(App().mutex);
+        target = App().appWindow;
+    }
+    return target;
+}
+
+std::shared_ptr<XbpWindow> SwapFocus(std::shared_ptr<XbpWindow> window) {
+    std::lock_guard lock(App().mutex);
+    std::swap(App().focus, window);
+    return window;
+}
+
 Driver& TheDriver() {
     // The thread hooks go in with the driver, before any host thread can pause with it.
     static const std::unique_ptr<Driver> driver = [] {
@@ -89,7 +109,43 @@ std::shared_ptr<XbpWindow> AppWindow() {
 
 } // namespace detail
 
-// ---- Start-up and errors -------------------------------------------------------------------
+// ---- Settings, start-up and errors ----------------------------------------------------------
+
+long Set(int setting, long value) {
+    detail::AppState& a = detail::App();
+    std::lock_guard lock(a.mutex);
+    long& slot = a.settings[setting];
+    const long previous = slot;
+    slot = value;
+    return previous;
+}
+
+std::shared_ptr<XbpWindow> SetAppWindow(std::shared_ptr<XbpWindow> window) {
+    std::lock_guard lock(detail::App().mutex);
+    std::swap(detail::App().appWindow, window);
+    return window;
+}
+
+int RunProgram(const StartupRecord& record, const ErrorHandler& onError) {
+    try {
+        for (const Hook* hook : {&record.appSys, &record.dbeSys, &record.main}) {
+            if (*hook) {
+                (*hook)();
+            }
+        }
+    } catch (const std::exception& e) {
+        onError(e);
+        return 1; // an error system that returns still ends the program with a failure
+    }
+    if (record.appExit) {
+        record.appExit();
+    }
+    return 0;
+}
+
+long Version() {
+    return kHostVersion;
+}
 
 void ErrorSys(const std::exception& error) {
     const std::string line = ProgramName() + ": error: " + error.what() + "\n";

@@ -4,6 +4,8 @@
 // public functions (the event queue, argument checks, errors) and calls these hooks for the rest.
 #pragma once
 
+#include "object_state.h"
+
 #include <host/application.h>
 #include <host/threads.h>
 #include <host/windows.h>
@@ -26,6 +28,11 @@ struct HostEvent {
 class Driver {
   public:
     virtual ~Driver() = default;
+
+    // ---- The state behind the public objects, of the driver's own types
+    virtual std::unique_ptr<WindowState> newWindowState() = 0;
+    virtual std::unique_ptr<PresSpaceState> newPresSpaceState() = 0;
+    virtual std::unique_ptr<MenuState> newMenuState() = 0;
 
     // ---- Start and end of the program (on the start thread)
     // Before the start-up hooks run: work the first window will need, done beside them.

@@ -1,7 +1,8 @@
 // The desktop and its monitors on Win32: the virtual screen in host coordinates, the monitor
 // that holds a point, and centring a top-level window on one.
+#include "../common/services.h"
 #include "driver.h"
-#include "state.h"
+#include "impl.h"
 
 #include <algorithm>
 

@@ -1,8 +1,9 @@
 // Event dispatch on Win32: window messages of the calling thread are dispatched to the window
 // procedure, which queues the runtime events they make; the one message-pumping wait; errors
 // raised inside a window procedure carried past the system's frames.
+#include "../common/services.h"
 #include "driver.h"
-#include "state.h"
+#include "impl.h"
 
 #include <host/error.h>
 

@@ -1,7 +1,8 @@
 // Drawing on Win32: presentation spaces over DIB sections (bitmaps, and a window's picture
 // of its client area) or the screen's DC, fonts from descriptions, and the primitives with
 // GDI: boxes, text, copies (the desktop capture included), and a linear gradient of our own.
-#include "state.h"
+#include "../common/services.h"
+#include "impl.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -253,7 +254,7 @@ template <typename F> bool withDc(const std::shared_ptr<XbpPresSpace>& ps, F&& d
 // ---- XbpPresSpace ----------------------------------------------------------------------
 
 Size XbpPresSpace::size() const {
-    return impl_->size();
+    return Impl(*this).size();
 }
 
 // ---- XbpBitmap -------------------------------------------------------------------------
@@ -261,14 +262,14 @@ Size XbpPresSpace::size() const {
 XbpBitmap::XbpBitmap() : impl_(std::make_unique<detail::BitmapImpl>()) {}
 
 XbpBitmap::~XbpBitmap() {
-    if (impl_->ps) {
-        Impl(*impl_->ps).bitmap = nullptr;
-        Impl(*impl_->ps).target = Target::Unbound;
+    if (Impl(*this).ps) {
+        Impl(*Impl(*this).ps).bitmap = nullptr;
+        Impl(*Impl(*this).ps).target = Target::Unbound;
     }
 }
 
 std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace> ps) {
-    auto previous = impl_->ps;
+    auto previous = Impl(*this).ps;
     if (previous) {
         Impl(*previous).bitmap = nullptr;
         Impl(*previous).target = Target::Unbound;
@@ -279,15 +280,15 @@ std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace>
             throw Error("XbpBitmap:presSpace", "the presentation space belongs to a window");
         }
         p.target = Target::ToBitmap;
-        p.bitmap = impl_.get();
+        p.bitmap = &Impl(*this);
     }
-    impl_->ps = std::move(ps);
+    Impl(*this).ps = std::move(ps);
     return previous;
 }
 
 bool XbpBitmap::make(int width, int height) {
     CheckBitmapSize(width, height);
-    win32::Surface& s = impl_->surface;
+    win32::Surface& s = Impl(*this).surface;
     if (s.width() == width && s.height() == height) {
         s.clear();
         return true;
@@ -300,7 +301,7 @@ bool XbpBitmap::make(int width, int height) {
 }
 
 bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
-    const win32::Surface& s = impl_->surface;
+    const win32::Surface& s = Impl(*this).surface;
     if (s.empty()) {
         return false;
     }
@@ -311,7 +312,7 @@ bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
 }
 
 bool XbpBitmap::saveFile(const std::string& path) const {
-    const win32::Surface& s = impl_->surface;
+    const win32::Surface& s = Impl(*this).surface;
     GdiFlush(); // GDI's pending drawing reaches the pixels first
     return SaveBitmap(path, s.empty() ? nullptr : s.bits(), s.width(), s.height(), s.stride());
 }

@@ -2,7 +2,8 @@
 // the pauses of host threads.
 #include "driver.h"
 
-#include "state.h"
+#include "../common/services.h"
+#include "impl.h"
 
 #include <host/error.h>
 
@@ -39,6 +40,18 @@ Win32Driver::Win32Driver() : wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr))
         throw Error("AppEvent", "cannot make the event loop's wake-up event",
                     {std::to_string(GetLastError())});
     }
+}
+
+std::unique_ptr<detail::WindowState> Win32Driver::newWindowState() {
+    return std::make_unique<detail::WindowImpl>();
+}
+
+std::unique_ptr<detail::PresSpaceState> Win32Driver::newPresSpaceState() {
+    return std::make_unique<detail::PresSpaceImpl>();
+}
+
+std::unique_ptr<detail::MenuState> Win32Driver::newMenuState() {
+    return std::make_unique<detail::MenuImpl>();
 }
 
 void Win32Driver::programStarting() {

@@ -4,12 +4,17 @@
 #pragma once
 
 #include "../common/driver.h"
-#include "state.h"
+#include "../common/services.h"
+#include "impl.h"
 
 namespace host::win32 {
 
 class Win32Driver final : public detail::Driver {
   public:
+    std::unique_ptr<detail::WindowState> newWindowState() override;
+    std::unique_ptr<detail::PresSpaceState> newPresSpaceState() override;
+    std::unique_ptr<detail::MenuState> newMenuState() override;
+
     Win32Driver();
 
     void programStarting() override;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "../common/driver.h"
-#include "../core/access.h"
+#include "../common/object_state.h"
 #include "system/utf16.h"
 
 #include <host/application.h>
@@ -217,25 +217,20 @@ template <typename F> LRESULT Guarded(F&& body, LRESULT onError) noexcept {
 
 namespace host::detail {
 
-struct BitmapImpl {
+struct BitmapImpl final : BitmapState {
     win32::Surface surface;
-    std::shared_ptr<XbpPresSpace> ps;
-    bool created = false;
 
-    Size size() const { return {surface.width(), surface.height()}; }
+    Size size() const override { return {surface.width(), surface.height()}; }
 };
 
 struct WindowImpl;
 
-struct PresSpaceImpl {
+struct PresSpaceImpl final : PresSpaceState {
     enum class Target { Unbound, ToBitmap, ToWindow, ToScreen };
     Target target = Target::Unbound;
     BitmapImpl* bitmap = nullptr; // the bitmap this space is bound to (it unbinds on death)
     WindowImpl* window = nullptr; // the window it was locked from
     std::unique_ptr<win32::WindowDc> screen; // the screen's DC, for the desktop's space
-    Color color = 0;
-    Font font;
-    bool created = false;
 
     // The DC drawing goes to, or nullptr when there is none; `height` for conversion.
     HDC dc();
@@ -244,58 +239,32 @@ struct PresSpaceImpl {
     void flush(); // after drawing: a window's pixels reach the screen
 };
 
-struct WindowImpl {
-    std::weak_ptr<XbpWindow> self;
-    std::weak_ptr<XbpWindow> parent; // children never own their parent
-    bool desktop = false;
-    bool dialog = false;
+struct WindowImpl final : WindowState {
+    // What is drawn on the window goes before the window does.
+    ~WindowImpl() override {
+        lockedPS.reset();
+        bitmap.reset();
+    }
+
     HWND hwnd = nullptr;
-    DWORD thread = 0; // the thread that made the window, the only one that may destroy it
-    std::optional<Point> pos;
-    std::optional<Size> size;
-    Color fg = 0x000000;
-    Color bg = 0xffffff;
-    Font font;
-    bool visible = true;
-    bool clipParent = false;
-    bool clipChildren = false;
-    bool created = false;
-    std::shared_ptr<XbpPresSpace> lockedPS;
+    DWORD thread = 0;           // the thread that made the window, the only one that may destroy it
     win32::Surface backing;     // what was drawn straight onto the window, for repainting
     bool pointerInside = false; // between the Enter and Leave events
-    // Drawing area.
-    std::shared_ptr<XbpBitmap> bitmap;
-    int options = 0;
 
-    bool isTopLevel() const;
-    // After setPos and setSize: the platform window follows (see XbpWindow::setPos/setSize).
-    void moved(Point pos, Size size);
-    void resized(Point pos, Size size);
+    void moved(Point pos, Size size) override;
+    void resized(Point pos, Size size) override;
     int parentHeight() const;
     Size clientSize() const;
     void destroyWindow();
 };
 
-struct MenuImpl {
+struct MenuImpl final : MenuState {
     MenuImpl() = default;
-    ~MenuImpl();
-    MenuImpl(const MenuImpl&) = delete;
-    MenuImpl& operator=(const MenuImpl&) = delete;
+    ~MenuImpl() override;
 
-    // Common to bars and menus.
-    std::vector<MenuItem> items;
     std::vector<UINT> ids; // the command id of each action entry (0 for a submenu)
-    Callback<void()> endMenu;
-    Font font;
     win32::MenuPtr menu;
-    // A menu.
-    std::weak_ptr<XbpPart> parent;
-    std::string title;
-    Callback<void(int)> itemMarked;
-    bool created = false;
-    int marked = 0; // the entry last reported to itemMarked while open, 0 for none
-    // A menu bar: its dialog and the window it is attached to.
-    std::weak_ptr<XbpDialog> dialog;
+    // A menu bar: the window it is attached to.
     HWND window = nullptr;
 
     // Makes the native menu (a bar or a popup) on first use.
@@ -305,3 +274,21 @@ struct MenuImpl {
 };
 
 } // namespace host::detail
+
+namespace host {
+inline detail::WindowImpl& Impl(const XbpWindow& w) {
+    return static_cast<detail::WindowImpl&>(State(w));
+}
+inline detail::PresSpaceImpl& Impl(const XbpPresSpace& ps) {
+    return static_cast<detail::PresSpaceImpl&>(State(ps));
+}
+inline detail::BitmapImpl& Impl(const XbpBitmap& bitmap) {
+    return static_cast<detail::BitmapImpl&>(State(bitmap));
+}
+inline detail::MenuImpl& Impl(const XbpMenuBar& bar) {
+    return static_cast<detail::MenuImpl&>(State(bar));
+}
+inline detail::MenuImpl& Impl(const XbpMenu& menu) {
+    return static_cast<detail::MenuImpl&>(State(menu));
+}
+} // namespace host

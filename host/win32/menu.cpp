@@ -2,7 +2,8 @@
 // messages to the dialog drive the runtime's callbacks: WM_MENUSELECT marks an entry
 // (itemMarked), WM_UNINITMENUPOPUP and WM_EXITMENULOOP end a menu and the menu mode (endMenu),
 // and WM_COMMAND, which arrives once the menus have closed, runs the chosen entry's action.
-#include "state.h"
+#include "../common/services.h"
+#include "impl.h"
 
 #include <host/error.h>
 
@@ -297,7 +298,7 @@ void DetachMenuBar(XbpMenuBar& bar) {
 
 XbpMenuBar::XbpMenuBar(std::weak_ptr<XbpDialog> dialog)
     : impl_(std::make_unique<detail::MenuImpl>()) {
-    impl_->dialog = std::move(dialog);
+    Impl(*this).dialog = std::move(dialog);
 }
 
 XbpMenuBar::~XbpMenuBar() {
@@ -305,7 +306,7 @@ XbpMenuBar::~XbpMenuBar() {
 }
 
 int XbpMenuBar::addItem(MenuItem item) {
-    detail::MenuImpl& b = *impl_;
+    detail::MenuImpl& b = Impl(*this);
     const int number = addEntry(b, shared_from_this(), std::move(item));
     if (b.window) {
         DrawMenuBar(b.window);
@@ -314,7 +315,7 @@ int XbpMenuBar::addItem(MenuItem item) {
 }
 
 void XbpMenuBar::destroy() {
-    detail::MenuImpl& b = *impl_;
+    detail::MenuImpl& b = Impl(*this);
     if (b.window && GetMenu(b.window) == b.menu.get()) {
         EndMenu(); // taken away while open
     }
@@ -330,43 +331,26 @@ void XbpMenuBar::handleEvent(int, Param, Param, std::nullopt_t) {}
 
 // ---- XbpMenu -------------------------------------------------------------------------------
 
-XbpMenu::XbpMenu(std::shared_ptr<XbpPart> parent) : impl_(std::make_unique<detail::MenuImpl>()) {
-    impl_->parent = parent;
-    if (auto bar = std::dynamic_pointer_cast<XbpMenuBar>(parent)) {
-        impl_->font = Impl(*bar).font;
-    } else if (auto menu = std::dynamic_pointer_cast<XbpMenu>(parent)) {
-        impl_->font = Impl(*menu).font;
-    }
-}
-
-std::shared_ptr<XbpMenu> XbpMenu::New(std::shared_ptr<XbpPart> parent) {
-    if (!parent || (!std::dynamic_pointer_cast<XbpMenuBar>(parent) &&
-                    !std::dynamic_pointer_cast<XbpMenu>(parent))) {
-        throw Error("XbpMenu:new", "a menu's parent must be a menu bar or a menu");
-    }
-    return std::shared_ptr<XbpMenu>(new XbpMenu(std::move(parent)));
-}
-
 XbpMenu::~XbpMenu() = default;
 
 std::shared_ptr<XbpMenu> XbpMenu::create() {
     auto self = std::static_pointer_cast<XbpMenu>(shared_from_this());
-    impl_->ensure(false, self);
-    impl_->created = true;
+    Impl(*this).ensure(false, self);
+    Impl(*this).created = true;
     return self;
 }
 
 int XbpMenu::addItem(MenuItem item) {
     if (submenuOf(item).get() == this) {
-        throw Error("XbpMenu:addItem", "a menu cannot be its own submenu", {impl_->title});
+        throw Error("XbpMenu:addItem", "a menu cannot be its own submenu", {Impl(*this).title});
     }
     auto self = shared_from_this();
-    impl_->ensure(false, self);
-    return addEntry(*impl_, self, std::move(item));
+    Impl(*this).ensure(false, self);
+    return addEntry(Impl(*this), self, std::move(item));
 }
 
 void XbpMenu::destroy() {
-    clearEntries(*impl_);
+    clearEntries(Impl(*this));
 }
 
 void XbpMenu::handleEvent(int, Param, Param, std::nullopt_t) {}

@@ -1,6 +1,7 @@
 // The confirmation box on Win32: the system's own MessageBoxW.
 #include "../common/driver.h"
-#include "state.h"
+#include "../common/services.h"
+#include "impl.h"
 
 #include <host/error.h>
 

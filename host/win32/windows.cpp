@@ -2,7 +2,8 @@
 // (an overlapped one with a caption and the native menu bar, or for an undecorated
 // always-on-top dialog such as a tip a topmost popup that never takes the focus) holding a
 // drawing area child that fills its client area.
-#include "state.h"
+#include "../common/services.h"
+#include "impl.h"
 
 #include <host/error.h>
 
@@ -364,19 +365,19 @@ void WindowImpl::destroyWindow() {
 
 XbpWindow::~XbpWindow() {
     // A window that was never destroyed explicitly still leaves the screen with its owner.
-    if (impl_->created && !impl_->desktop) {
-        impl_->destroyWindow();
+    if (Impl(*this).created && !Impl(*this).desktop) {
+        Impl(*this).destroyWindow();
     }
 }
 
 void XbpWindow::destroy() {
-    if (impl_->created && !impl_->desktop) {
-        impl_->destroyWindow();
+    if (Impl(*this).created && !Impl(*this).desktop) {
+        Impl(*this).destroyWindow();
     }
 }
 
 bool XbpWindow::show() {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     requireCreated(w, "XbpWindow:show");
     w.visible = true;
     const auto dialog = w.dialog ? std::static_pointer_cast<XbpDialog>(w.self.lock()) : nullptr;
@@ -391,7 +392,7 @@ bool XbpWindow::show() {
 }
 
 bool XbpWindow::hide() {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     requireCreated(w, "XbpWindow:hide");
     w.visible = false;
     ShowWindow(w.hwnd, SW_HIDE);
@@ -399,7 +400,7 @@ bool XbpWindow::hide() {
 }
 
 Size XbpWindow::currentSize() const {
-    const detail::WindowImpl& w = *impl_;
+    const detail::WindowImpl& w = Impl(*this);
     if (w.desktop) {
         return win32::ScreenSize();
     }
@@ -412,7 +413,7 @@ Size XbpWindow::currentSize() const {
 }
 
 Point XbpWindow::currentPos() const {
-    const detail::WindowImpl& w = *impl_;
+    const detail::WindowImpl& w = Impl(*this);
     if (w.desktop) {
         return {0, 0};
     }
@@ -446,7 +447,7 @@ void WindowImpl::resized(Point pos, Size size) {
 } // namespace detail
 
 std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     if (w.desktop) {
         // Every caller gets a space of its own on the screen's DC.
         auto ps = XbpPresSpace::New();
@@ -483,7 +484,7 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
 }
 
 void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     auto& locked = ps ? ps : w.lockedPS;
     if (!locked) {
         return;
@@ -496,11 +497,11 @@ void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
 }
 
 Color XbpWindow::setColorBG(std::optional<Color> color) {
-    const Color previous = impl_->bg;
+    const Color previous = Impl(*this).bg;
     if (color) {
-        impl_->bg = *color;
-        if (impl_->created && !impl_->desktop) {
-            InvalidateRect(impl_->hwnd, nullptr, FALSE);
+        Impl(*this).bg = *color;
+        if (Impl(*this).created && !Impl(*this).desktop) {
+            InvalidateRect(Impl(*this).hwnd, nullptr, FALSE);
         }
     }
     return previous;
@@ -509,16 +510,16 @@ Color XbpWindow::setColorBG(std::optional<Color> color) {
 // ---- XbpDrawingArea ------------------------------------------------------------------------
 
 void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
-    impl_->bitmap = std::move(bitmap);
-    if (impl_->created) {
-        InvalidateRect(impl_->hwnd, nullptr, FALSE); // repaint with it
+    Impl(*this).bitmap = std::move(bitmap);
+    if (Impl(*this).created) {
+        InvalidateRect(Impl(*this).hwnd, nullptr, FALSE); // repaint with it
     }
 }
 
 void XbpDrawingArea::options(int options) {
-    impl_->options = options;
-    if (impl_->created) {
-        InvalidateRect(impl_->hwnd, nullptr, FALSE);
+    Impl(*this).options = options;
+    if (Impl(*this).created) {
+        InvalidateRect(Impl(*this).hwnd, nullptr, FALSE);
     }
 }
 
@@ -535,7 +536,7 @@ XbpDialog::~XbpDialog() {
 }
 
 std::shared_ptr<XbpDialog> XbpDialog::create() {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     DialogState& s = *state_;
     if (w.created) {
         throw Error("XbpDialog:create", "the dialog exists already", {s.title});
@@ -607,7 +608,7 @@ void XbpDialog::destroy() {
 }
 
 bool XbpDialog::configure() {
-    if (!impl_->created) {
+    if (!Impl(*this).created) {
         return false;
     }
     layoutDrawingArea(*this);
@@ -619,9 +620,9 @@ std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
     if (!s.menuBar) {
         auto self = std::static_pointer_cast<XbpDialog>(shared_from_this());
         s.menuBar.reset(new XbpMenuBar(self));
-        Impl(*s.menuBar).font = impl_->font;
-        if (impl_->created) {
-            win32::AttachMenuBar(*s.menuBar, impl_->hwnd);
+        Impl(*s.menuBar).font = Impl(*this).font;
+        if (Impl(*this).created) {
+            win32::AttachMenuBar(*s.menuBar, Impl(*this).hwnd);
             configure();
         }
     }
@@ -630,8 +631,8 @@ std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
 
 void XbpDialog::title(std::string text) {
     state_->title = std::move(text);
-    if (impl_->created) {
-        SetWindowTextW(impl_->hwnd, system::ToUtf16(state_->title).c_str());
+    if (Impl(*this).created) {
+        SetWindowTextW(Impl(*this).hwnd, system::ToUtf16(state_->title).c_str());
     }
 }
 

@@ -1,9 +1,10 @@
 // Dialogs and their drawing areas on X11. A dialog is a top-level window (managed, or
 // override-redirect for an undecorated always-on-top one such as a tip) holding a drawing area
 // child and, once asked for, a menu bar strip above it.
+#include "../common/services.h"
 #include "coords.h"
+#include "impl.h"
 #include "menu_impl.h"
-#include "state.h"
 #include "wm.h"
 
 #include <host/error.h>
@@ -28,25 +29,26 @@ constexpr long kWindowMask = ExposureMask | StructureNotifyMask;
 // ---- XbpDrawingArea ------------------------------------------------------------------------
 
 void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
-    impl_->bitmap = std::move(bitmap);
-    if (impl_->created) {
-        XClearArea(impl_->conn->dpy(), impl_->window.id(), 0, 0, 0, 0, True); // repaint with it
-        XFlush(impl_->conn->dpy());
+    Impl(*this).bitmap = std::move(bitmap);
+    if (Impl(*this).created) {
+        XClearArea(Impl(*this).conn->dpy(), Impl(*this).window.id(), 0, 0, 0, 0,
+                   True); // repaint with it
+        XFlush(Impl(*this).conn->dpy());
     }
 }
 
 void XbpDrawingArea::options(int options) {
-    impl_->options = options;
+    Impl(*this).options = options;
 }
 
 void XbpDrawingArea::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
     if (nEvent == event::Paint) {
-        x11::PaintDrawingArea(*impl_);
+        x11::PaintDrawingArea(Impl(*this));
         return;
     }
     if (nEvent == event::Keyboard) {
         // Keys typed in the client area also reach the dialog (menu mnemonics, F10).
-        if (auto dlg = std::dynamic_pointer_cast<XbpDialog>(impl_->parent.lock())) {
+        if (auto dlg = std::dynamic_pointer_cast<XbpDialog>(Impl(*this).parent.lock())) {
             dlg->handleEvent(nEvent, mp1, mp2);
         }
     }
@@ -94,7 +96,7 @@ void PaintDrawingArea(detail::WindowImpl& w) {
 XbpDialog::~XbpDialog() = default;
 
 std::shared_ptr<XbpDialog> XbpDialog::create() {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     DialogState& s = *state_;
     if (w.created) {
         throw Error("XbpDialog:create", "the dialog exists already", {s.title});
@@ -169,7 +171,7 @@ void XbpDialog::destroy() {
 }
 
 bool XbpDialog::configure() {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     DialogState& s = *state_;
     if (!w.created) {
         return false;
@@ -202,9 +204,9 @@ std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
     if (!s.menuBar) {
         auto self = std::static_pointer_cast<XbpDialog>(shared_from_this());
         s.menuBar.reset(new XbpMenuBar(self));
-        Impl(*s.menuBar).font = impl_->font;
-        if (impl_->created) {
-            Impl(*s.menuBar).createStrip(impl_->window.id(), currentSize().width, s.menuBar);
+        Impl(*s.menuBar).font = Impl(*this).font;
+        if (Impl(*this).created) {
+            Impl(*s.menuBar).createStrip(Impl(*this).window.id(), currentSize().width, s.menuBar);
             configure();
         }
     }
@@ -213,9 +215,9 @@ std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
 
 void XbpDialog::title(std::string text) {
     state_->title = std::move(text);
-    if (impl_->created && !impl_->overrideRedirect) {
-        x11::SetTitle(*impl_->conn, impl_->window.id(), state_->title);
-        XFlush(impl_->conn->dpy());
+    if (Impl(*this).created && !Impl(*this).overrideRedirect) {
+        x11::SetTitle(*Impl(*this).conn, Impl(*this).window.id(), state_->title);
+        XFlush(Impl(*this).conn->dpy());
     }
 }
 

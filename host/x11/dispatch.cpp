@@ -3,12 +3,13 @@
 // and on the wake-up of posted events.
 #include "dispatch.h"
 
+#include "../common/services.h"
 #include "connection.h"
 #include "coords.h"
 #include "driver.h"
+#include "impl.h"
 #include "keys.h"
 #include "menu_impl.h"
-#include "state.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -1,7 +1,9 @@
 // Presentation spaces, bitmaps and the graphics primitives, drawn with cairo and pango.
 // Host coordinates are converted to device coordinates only through coords.h.
+#include "../common/services.h"
 #include "coords.h"
-#include "state.h"
+#include "impl.h"
+#include "menu_impl.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -277,10 +279,10 @@ void x11::WarmThread() {
 // ---- XbpPresSpace ----------------------------------------------------------------------
 
 Size XbpPresSpace::size() const {
-    if (impl_->target == detail::PresSpaceImpl::Target::ToWindow) {
-        return impl_->windowSize;
+    if (Impl(*this).target == detail::PresSpaceImpl::Target::ToWindow) {
+        return Impl(*this).windowSize;
     }
-    return impl_->bitmap ? impl_->bitmap->size() : Size{};
+    return Impl(*this).bitmap ? Impl(*this).bitmap->size() : Size{};
 }
 
 // ---- XbpBitmap -------------------------------------------------------------------------
@@ -288,14 +290,14 @@ Size XbpPresSpace::size() const {
 XbpBitmap::XbpBitmap() : impl_(std::make_unique<detail::BitmapImpl>()) {}
 
 XbpBitmap::~XbpBitmap() {
-    if (impl_->ps) {
-        Impl(*impl_->ps).bitmap = nullptr;
-        Impl(*impl_->ps).target = detail::PresSpaceImpl::Target::Unbound;
+    if (Impl(*this).ps) {
+        Impl(*Impl(*this).ps).bitmap = nullptr;
+        Impl(*Impl(*this).ps).target = detail::PresSpaceImpl::Target::Unbound;
     }
 }
 
 std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace> ps) {
-    auto previous = impl_->ps;
+    auto previous = Impl(*this).ps;
     if (previous) {
         Impl(*previous).bitmap = nullptr;
         Impl(*previous).target = detail::PresSpaceImpl::Target::Unbound;
@@ -306,15 +308,15 @@ std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace>
             throw Error("XbpBitmap:presSpace", "the presentation space belongs to a window");
         }
         p.target = detail::PresSpaceImpl::Target::ToBitmap;
-        p.bitmap = impl_.get();
+        p.bitmap = &Impl(*this);
     }
-    impl_->ps = std::move(ps);
+    Impl(*this).ps = std::move(ps);
     return previous;
 }
 
 bool XbpBitmap::make(int width, int height) {
     CheckBitmapSize(width, height);
-    detail::BitmapImpl& b = *impl_;
+    detail::BitmapImpl& b = Impl(*this);
     bool black = false;
     if (b.pixels->width() != width || b.pixels->height() != height) {
         // Memory the bitmap has already touched is reused whenever it is large enough: fresh
@@ -339,7 +341,7 @@ bool XbpBitmap::make(int width, int height) {
 }
 
 bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
-    if (!impl_->cairo()) {
+    if (!Impl(*this).cairo()) {
         return false;
     }
     const Size sz = size();
@@ -347,25 +349,25 @@ bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
         // On a window: the pixels go to the server as they are, after what was drawn before.
         PresSpaceImpl& p = Impl(*target);
         p.flush();
-        cairo_surface_flush(impl_->cairo());
-        if (x11::PutInStrips(*p.conn, p.window, *impl_->pixels, at.x,
+        cairo_surface_flush(Impl(*this).cairo());
+        if (x11::PutInStrips(*p.conn, p.window, *Impl(*this).pixels, at.x,
                              x11::ToDeviceY(at.y + sz.height, p.windowSize.height), p.windowSize)) {
             return true;
         }
     }
     return withCairo(target, [&](cairo_t* cr, PresSpaceImpl&, int height) {
         const double top = x11::ToDeviceY(at.y + sz.height, height);
-        cairo_set_source_surface(cr, impl_->cairo(), at.x, top);
+        cairo_set_source_surface(cr, Impl(*this).cairo(), at.x, top);
         cairo_paint(cr);
     });
 }
 
 bool XbpBitmap::saveFile(const std::string& path) const {
-    if (impl_->cairo()) {
-        cairo_surface_flush(impl_->cairo());
+    if (Impl(*this).cairo()) {
+        cairo_surface_flush(Impl(*this).cairo());
     }
-    const detail::PixelBuffer& px = *impl_->pixels;
-    return SaveBitmap(path, impl_->cairo() ? px.data() : nullptr, px.width(), px.height(),
+    const detail::PixelBuffer& px = *Impl(*this).pixels;
+    return SaveBitmap(path, Impl(*this).cairo() ? px.data() : nullptr, px.width(), px.height(),
                       px.stride());
 }
 

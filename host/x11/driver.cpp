@@ -1,10 +1,12 @@
 // The X11 driver's factory and its hooks for start and end, focus, placement and the pointer.
 #include "driver.h"
 
+#include "../common/services.h"
 #include "connection.h"
 #include "coords.h"
 #include "desktop.h"
-#include "state.h"
+#include "impl.h"
+#include "menu_impl.h"
 
 namespace host {
 
@@ -13,6 +15,18 @@ std::unique_ptr<detail::Driver> detail::MakeDriver() {
 }
 
 namespace x11 {
+
+std::unique_ptr<detail::WindowState> X11Driver::newWindowState() {
+    return std::make_unique<detail::WindowImpl>();
+}
+
+std::unique_ptr<detail::PresSpaceState> X11Driver::newPresSpaceState() {
+    return std::make_unique<detail::PresSpaceImpl>();
+}
+
+std::unique_ptr<detail::MenuState> X11Driver::newMenuState() {
+    return std::make_unique<detail::MenuImpl>();
+}
 
 void X11Driver::programStarting() {
     // Loading the font configuration takes tens of milliseconds; do it beside the program's

@@ -12,6 +12,10 @@ namespace host::x11 {
 
 class X11Driver final : public detail::Driver {
   public:
+    std::unique_ptr<detail::WindowState> newWindowState() override;
+    std::unique_ptr<detail::PresSpaceState> newPresSpaceState() override;
+    std::unique_ptr<detail::MenuState> newMenuState() override;
+
     void programStarting() override;
     void programEnded() override;
     void appExit() override;

@@ -1,7 +1,7 @@
 // The X11 state behind the public window and drawing objects. Only host/x11 sees this.
 #pragma once
 
-#include "../core/access.h"
+#include "../common/object_state.h"
 #include "connection.h"
 #include "handles.h"
 #include "xwindow.h"
@@ -51,17 +51,15 @@ class PixelBuffer {
     std::unique_ptr<std::uint8_t[]> heap_; // small buffers, and when mapping fails
 };
 
-struct BitmapImpl {
+struct BitmapImpl final : BitmapState {
     std::unique_ptr<PixelBuffer> pixels = std::make_unique<PixelBuffer>();
     x11::SurfacePtr surface; // a cairo image surface over `pixels`
-    std::shared_ptr<XbpPresSpace> ps;
-    bool created = false;
 
     cairo_surface_t* cairo() const { return surface.get(); }
-    Size size() const { return {pixels->width(), pixels->height()}; }
+    Size size() const override { return {pixels->width(), pixels->height()}; }
 };
 
-struct PresSpaceImpl {
+struct PresSpaceImpl final : PresSpaceState {
     enum class Target { Unbound, ToBitmap, ToWindow };
     Target target = Target::Unbound;
     BitmapImpl* bitmap = nullptr; // the bitmap this space is bound to (it unbinds on death)
@@ -69,9 +67,6 @@ struct PresSpaceImpl {
     ::Window window = 0;
     Size windowSize;
     x11::SurfacePtr windowSurface; // made on first drawing while locked
-    Color color = 0;
-    Font font;
-    bool created = false;
     // A window's locked space: its drawing is sent when it is unlocked, in one go, rather
     // than after every primitive (each send wakes the server once more).
     bool sentOnUnlock = false;
@@ -82,38 +77,37 @@ struct PresSpaceImpl {
     void flush(); // after drawing: a window's pixels go to the server (or wait for unlock)
 };
 
-struct WindowImpl {
-    std::weak_ptr<XbpWindow> self;
-    std::weak_ptr<XbpWindow> parent; // children never own their parent
-    bool desktop = false;
-    bool dialog = false; // a dialog's own window
+struct WindowImpl final : WindowState {
+    // What is drawn on the window goes before the window does.
+    ~WindowImpl() override {
+        lockedPS.reset();
+        bitmap.reset();
+    }
+
     std::shared_ptr<x11::Connection> conn;
     x11::XWindow window; // none for the desktop
-    std::optional<Point> pos;
-    std::optional<Size> size;
-    Size serverSize; // the size the server last reported, to tell resizes apart from moves
-    Color fg = 0x000000;
-    Color bg = 0xffffff;
-    Font font;
-    bool visible = true;
-    bool clipParent = false;
-    bool clipChildren = false;
+    Size serverSize;     // the size the server last reported, to tell resizes apart from moves
     bool overrideRedirect = false;
-    bool created = false;
-    std::shared_ptr<XbpPresSpace> lockedPS;
-    // Drawing area.
-    std::shared_ptr<XbpBitmap> bitmap;
-    int options = 0;
 
-    bool isTopLevel() const;
-    // After setPos and setSize: the platform window follows (see XbpWindow::setPos/setSize).
-    void moved(Point pos, Size size);
-    void resized(Point pos, Size size);
+    void moved(Point pos, Size size) override;
+    void resized(Point pos, Size size) override;
     int parentHeight() const;
     void registerSelf();
 };
 
 } // namespace host::detail
+
+namespace host {
+inline detail::WindowImpl& Impl(const XbpWindow& w) {
+    return static_cast<detail::WindowImpl&>(State(w));
+}
+inline detail::PresSpaceImpl& Impl(const XbpPresSpace& ps) {
+    return static_cast<detail::PresSpaceImpl&>(State(ps));
+}
+inline detail::BitmapImpl& Impl(const XbpBitmap& bitmap) {
+    return static_cast<detail::BitmapImpl&>(State(bitmap));
+}
+} // namespace host
 
 namespace host::x11 {
 

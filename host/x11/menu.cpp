@@ -2,10 +2,11 @@
 // holds the pointer and keyboard grab on its strip window, so every pointer and key event of the
 // session reaches the bar (keys as event::Internal); the bar routes them to the open menus.
 // Callbacks run from handleEvent, inside the program's own event loop.
+#include "../common/services.h"
 #include "coords.h"
+#include "impl.h"
 #include "menu_impl.h"
 #include "scheme.h"
-#include "state.h"
 
 #include <host/error.h>
 
@@ -278,35 +279,36 @@ void MenuImpl::destroyStrip() {
 
 XbpMenuBar::XbpMenuBar(std::weak_ptr<XbpDialog> dialog)
     : impl_(std::make_unique<detail::MenuImpl>()) {
-    impl_->dialog = std::move(dialog);
-    impl_->font = DefaultFont();
-    impl_->model = std::make_unique<detail::BarModel>(*impl_);
-    impl_->mode = std::make_unique<menus::MenuMode>(*impl_->model);
+    Impl(*this).dialog = std::move(dialog);
+    Impl(*this).font = DefaultFont();
+    Impl(*this).model = std::make_unique<detail::BarModel>(Impl(*this));
+    Impl(*this).mode = std::make_unique<menus::MenuMode>(*Impl(*this).model);
 }
 
 XbpMenuBar::~XbpMenuBar() {
     Session(*this).abandon();
-    impl_->destroyStrip();
+    Impl(*this).destroyStrip();
 }
 
 int XbpMenuBar::addItem(MenuItem item) {
-    impl_->items.push_back(std::move(item));
-    if (impl_->strip) {
-        XClearArea(impl_->conn->dpy(), impl_->strip.id(), 0, 0, 0, 0, True); // repaint with it
-        XFlush(impl_->conn->dpy());
+    Impl(*this).items.push_back(std::move(item));
+    if (Impl(*this).strip) {
+        XClearArea(Impl(*this).conn->dpy(), Impl(*this).strip.id(), 0, 0, 0, 0,
+                   True); // repaint with it
+        XFlush(Impl(*this).conn->dpy());
     }
-    return static_cast<int>(impl_->items.size());
+    return static_cast<int>(Impl(*this).items.size());
 }
 
 void XbpMenuBar::destroy() {
     Session session(*this);
     session.run(session.mode().end());
-    impl_->destroyStrip();
-    impl_->items.clear();
+    Impl(*this).destroyStrip();
+    Impl(*this).items.clear();
 }
 
 void XbpMenuBar::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
-    detail::MenuImpl& b = *impl_;
+    detail::MenuImpl& b = Impl(*this);
     switch (nEvent) {
     case event::Paint:
         repaintStrip(b);
@@ -354,47 +356,34 @@ void XbpMenuBar::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
 
 // ---- XbpMenu -----------------------------------------------------------------------------
 
-XbpMenu::XbpMenu(std::shared_ptr<XbpPart> parent) : impl_(std::make_unique<detail::MenuImpl>()) {
-    impl_->parent = parent;
-    impl_->font = DefaultFont();
-}
-
-std::shared_ptr<XbpMenu> XbpMenu::New(std::shared_ptr<XbpPart> parent) {
-    if (!std::dynamic_pointer_cast<XbpMenuBar>(parent) &&
-        !std::dynamic_pointer_cast<XbpMenu>(parent)) {
-        throw Error("XbpMenu:new", "a menu's parent must be a menu bar or a menu");
-    }
-    return std::shared_ptr<XbpMenu>(new XbpMenu(std::move(parent)));
-}
-
 XbpMenu::~XbpMenu() = default;
 
 std::shared_ptr<XbpMenu> XbpMenu::create() {
-    impl_->created = true;
+    Impl(*this).created = true;
     return std::static_pointer_cast<XbpMenu>(shared_from_this());
 }
 
 int XbpMenu::addItem(MenuItem item) {
     if (submenuOf(item).get() == this) {
-        throw Error("XbpMenu:addItem", "a menu cannot be its own submenu", {impl_->title});
+        throw Error("XbpMenu:addItem", "a menu cannot be its own submenu", {Impl(*this).title});
     }
-    impl_->items.push_back(std::move(item));
-    return static_cast<int>(impl_->items.size());
+    Impl(*this).items.push_back(std::move(item));
+    return static_cast<int>(Impl(*this).items.size());
 }
 
 void XbpMenu::destroy() {
-    if (impl_->popup) {
+    if (Impl(*this).popup) {
         if (auto bar = barOf(*this)) {
             Session session(*bar); // taken away while open
             session.run(session.mode().end());
         }
     }
-    impl_->popup.reset();
-    impl_->items.clear();
+    Impl(*this).popup.reset();
+    Impl(*this).items.clear();
 }
 
 void XbpMenu::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
-    detail::MenuImpl& m = *impl_;
+    detail::MenuImpl& m = Impl(*this);
     if (nEvent == event::Paint) {
         detail::PaintPopup(m);
         return;

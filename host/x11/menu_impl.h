@@ -4,7 +4,7 @@
 // pointer and key input reaches it, and it routes that input to the open menus.
 #pragma once
 
-#include "../core/access.h"
+#include "../common/object_state.h"
 #include "connection.h"
 #include "handles.h"
 #include "menu_mode.h"
@@ -63,25 +63,13 @@ struct Popup {
 
 class BarModel;
 
-struct MenuImpl {
+struct MenuImpl final : MenuState {
     MenuImpl();
-    ~MenuImpl();
-    MenuImpl(const MenuImpl&) = delete;
-    MenuImpl& operator=(const MenuImpl&) = delete;
+    ~MenuImpl() override;
 
-    // Common to bars and menus.
-    std::vector<MenuItem> items;
-    Callback<void()> endMenu;
-    Font font;
     // A menu.
-    std::weak_ptr<XbpPart> parent;
-    std::string title;
-    Callback<void(int)> itemMarked;
-    bool created = false;
     std::unique_ptr<Popup> popup; // while open
-    int marked = 0;               // the entry drawn marked (from 1), 0 for none
-    // A menu bar: its dialog and strip window.
-    std::weak_ptr<XbpDialog> dialog;
+    // A menu bar: its strip window.
     std::shared_ptr<x11::Connection> conn;
     x11::XWindow strip;
     int height = 0;
@@ -115,6 +103,15 @@ void PaintPopup(MenuImpl& menu);
 std::string EntryCaption(const MenuItem& item);
 
 } // namespace host::detail
+
+namespace host {
+inline detail::MenuImpl& Impl(const XbpMenuBar& bar) {
+    return static_cast<detail::MenuImpl&>(State(bar));
+}
+inline detail::MenuImpl& Impl(const XbpMenu& menu) {
+    return static_cast<detail::MenuImpl&>(State(menu));
+}
+} // namespace host
 
 namespace host::x11 {
 // Runtime-private windows (menu bar strips, menus, confirmation boxes): their key input is

@@ -1,8 +1,10 @@
 // Windows and the desktop on X11: what every window does (show, place, lock a presentation
 // space, colours), and mapping a top-level window under a window manager. Dialogs and their
 // drawing areas are in dialog.cpp.
+#include "../common/services.h"
 #include "coords.h"
-#include "state.h"
+#include "impl.h"
+#include "menu_impl.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -74,7 +76,7 @@ void WindowImpl::registerSelf() {
 XbpWindow::~XbpWindow() = default;
 
 void XbpWindow::destroy() {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     if (!w.created || w.desktop) {
         return;
     }
@@ -87,7 +89,7 @@ void XbpWindow::destroy() {
 }
 
 bool XbpWindow::show() {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     requireCreated(w, "XbpWindow:show");
     w.visible = true;
     if (w.isTopLevel()) {
@@ -101,7 +103,7 @@ bool XbpWindow::show() {
 }
 
 bool XbpWindow::hide() {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     requireCreated(w, "XbpWindow:hide");
     w.visible = false;
     XUnmapWindow(w.conn->dpy(), w.window.id());
@@ -110,17 +112,17 @@ bool XbpWindow::hide() {
 }
 
 Size XbpWindow::currentSize() const {
-    if (impl_->desktop) {
+    if (Impl(*this).desktop) {
         return Connection::current()->rootSize();
     }
-    return impl_->size.value_or(Size{});
+    return Impl(*this).size.value_or(Size{});
 }
 
 Point XbpWindow::currentPos() const {
-    if (impl_->desktop) {
+    if (Impl(*this).desktop) {
         return {0, 0};
     }
-    return impl_->pos.value_or(Point{});
+    return Impl(*this).pos.value_or(Point{});
 }
 
 namespace detail {
@@ -154,7 +156,7 @@ void WindowImpl::resized(Point pos, Size size) {
 } // namespace detail
 
 std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     if (w.desktop) {
         // Every caller gets a space of its own, on its own thread's connection.
         auto ps = XbpPresSpace::New();
@@ -188,7 +190,7 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
 }
 
 void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
-    detail::WindowImpl& w = *impl_;
+    detail::WindowImpl& w = Impl(*this);
     auto& locked = ps ? ps : w.lockedPS;
     if (!locked) {
         return;
@@ -204,14 +206,14 @@ void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
 }
 
 Color XbpWindow::setColorBG(std::optional<Color> color) {
-    const Color previous = impl_->bg;
+    const Color previous = Impl(*this).bg;
     if (color) {
-        impl_->bg = *color;
-        if (impl_->created && !impl_->desktop) {
-            XSetWindowBackground(impl_->conn->dpy(), impl_->window.id(),
-                                 impl_->conn->pixelFor(*color));
-            XClearArea(impl_->conn->dpy(), impl_->window.id(), 0, 0, 0, 0, True);
-            XFlush(impl_->conn->dpy());
+        Impl(*this).bg = *color;
+        if (Impl(*this).created && !Impl(*this).desktop) {
+            XSetWindowBackground(Impl(*this).conn->dpy(), Impl(*this).window.id(),
+                                 Impl(*this).conn->pixelFor(*color));
+            XClearArea(Impl(*this).conn->dpy(), Impl(*this).window.id(), 0, 0, 0, 0, True);
+            XFlush(Impl(*this).conn->dpy());
         }
     }
     return previous;

@@ -13,9 +13,9 @@
 namespace host {
 
 namespace detail {
-struct PresSpaceImpl;
-struct BitmapImpl;
-struct Access; // the driver's way to the state behind these objects
+struct PresSpaceState;
+struct BitmapState;
+struct Access; // the runtime's way to the state behind these objects
 } // namespace detail
 
 // A font by its description, as fontconfig and pango read it ("Sans 10", "DejaVu Sans Bold 12").
@@ -48,7 +48,7 @@ class XbpPresSpace : public std::enable_shared_from_this<XbpPresSpace> {
   private:
     XbpPresSpace();
     friend struct detail::Access;
-    std::unique_ptr<detail::PresSpaceImpl> impl_;
+    std::unique_ptr<detail::PresSpaceState> impl_;
 };
 
 // An image in memory, 24-bit colour.
@@ -82,7 +82,7 @@ class XbpBitmap : public std::enable_shared_from_this<XbpBitmap> {
   private:
     XbpBitmap();
     friend struct detail::Access;
-    std::unique_ptr<detail::BitmapImpl> impl_;
+    std::unique_ptr<detail::BitmapState> impl_;
 };
 
 // Gradient kinds.

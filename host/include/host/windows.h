@@ -16,9 +16,9 @@
 namespace host {
 
 namespace detail {
-struct WindowImpl;
-struct MenuImpl;
-struct Access; // the driver's way to the state behind these objects
+struct WindowState;
+struct MenuState;
+struct Access; // the runtime's way to the state behind these objects
 } // namespace detail
 
 // Presentation parameters: colours and the font a window starts with.
@@ -83,7 +83,7 @@ class XbpWindow : public XbpPart {
     friend struct detail::Access;
     XbpWindow(std::shared_ptr<XbpWindow> parent, std::optional<Point> pos, std::optional<Size> size,
               PresParams presParams, bool visible);
-    std::unique_ptr<detail::WindowImpl> impl_;
+    std::unique_ptr<detail::WindowState> impl_;
 };
 
 // What the drawing area does with its bitmap.
@@ -182,7 +182,7 @@ class XbpMenuBar : public XbpPart {
     friend class XbpDialog;
     explicit XbpMenuBar(std::weak_ptr<XbpDialog> dialog);
     friend struct detail::Access;
-    std::unique_ptr<detail::MenuImpl> impl_;
+    std::unique_ptr<detail::MenuState> impl_;
 };
 
 class XbpMenu : public XbpPart {
@@ -207,7 +207,7 @@ class XbpMenu : public XbpPart {
   private:
     explicit XbpMenu(std::shared_ptr<XbpPart> parent);
     friend struct detail::Access;
-    std::unique_ptr<detail::MenuImpl> impl_;
+    std::unique_ptr<detail::MenuState> impl_;
 };
 
 // ---- The desktop -------------------------------------------------------------------------

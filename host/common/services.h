@@ -1,28 +1,27 @@
-// Helpers that every driver shares (defined in objects.cpp), and the dialog's settings, which
-// no driver keeps differently.
+// What the core offers the drivers beside the driver interface: the checks every driver makes
+// alike, presentation parameters, saving a bitmap, and the application's focus and post target.
 #pragma once
 
+#include <host/application.h>
 #include <host/windows.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace host {
 
 namespace detail {
-struct WindowImpl;
+struct WindowState;
 }
 
 // Colours and font from presentation parameters; raises host::Error for a value of the wrong
 // kind. Codes of other window kinds are ignored.
-void applyPresParams(detail::WindowImpl& w, const PresParams& params);
+void applyPresParams(detail::WindowState& w, const PresParams& params);
 // Raises host::Error unless the window exists.
-void requireCreated(const detail::WindowImpl& w, const char* operation);
+void requireCreated(const detail::WindowState& w, const char* operation);
 // Raises host::Error for a gradient kind other than Linear, or no end point or colours.
 void CheckGradient(const std::vector<Point>& ends, const std::vector<Color>& colors, int kind);
 // Writes a bitmap's BGRX pixels as a BMP file; when it cannot, one warning line on stderr names
@@ -38,30 +37,10 @@ void CheckBitmapSize(int width, int height);
 std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item);
 
 namespace detail {
-// The application window, the focus holder and the settings, for the whole process.
-struct AppState {
-    std::mutex mutex;
-    std::shared_ptr<XbpWindow> appWindow;
-    std::shared_ptr<XbpWindow> focus;
-    std::map<int, long> settings;
-};
-AppState& App();
 // Where PostAppEvent delivers: the target given, else the application window (nullptr: none).
 std::shared_ptr<XbpPart> PostTarget(std::shared_ptr<XbpPart> target);
 // Records the new focus holder and returns the previous one.
 std::shared_ptr<XbpWindow> SwapFocus(std::shared_ptr<XbpWindow> window);
 } // namespace detail
-
-struct XbpDialog::DialogState {
-    std::string title;
-    bool taskList = true;
-    bool sysMenu = true;
-    int border = 0;
-    bool titlebar = true;
-    bool alwaysOnTop = false;
-    Callback<bool()> close;
-    std::shared_ptr<XbpDrawingArea> drawingArea;
-    std::shared_ptr<XbpMenuBar> menuBar;
-};
 
 } // namespace host

@@ -1,0 +1,102 @@
+// The drawing group's shared half: presentation spaces' and bitmaps' settings and accessors,
+// the checks of gradients and bitmap sizes, and saving a bitmap with its warning.
+#include "core/bmp_file.h"
+#include "driver.h"
+#include "object_state.h"
+#include "services.h"
+
+#include <host/error.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace host {
+
+void CheckGradient(const std::vector<Point>& ends, const std::vector<Color>& colors, int kind) {
+    if (kind != gradient::Linear) {
+        throw Error("GraGradient", "unknown gradient kind", {std::to_string(kind)});
+    }
+    if (ends.empty() || colors.size() < 2) {
+        throw Error("GraGradient", "a gradient needs an end point and two colours");
+    }
+}
+
+bool SaveBitmap(const std::string& path, const std::uint8_t* pixels, int width, int height,
+                std::ptrdiff_t stride) {
+    // A file that cannot be written stops nothing, but is never passed over in silence.
+    const auto warn = [&](const char* reason) {
+        const std::string line = ProgramName() + ": warning: " + path + ": " + reason + "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+        return false;
+    };
+    if (!pixels || width <= 0 || height <= 0) {
+        return warn("the bitmap holds no picture");
+    }
+    int error = 0;
+    if (!bmpfile::WriteFile(path, pixels, width, height, stride, &error)) {
+        return warn(std::strerror(error));
+    }
+    return true;
+}
+
+void CheckBitmapSize(int width, int height) {
+    if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
+        throw Error("XbpBitmap:make", "bitmap size out of range",
+                    {std::to_string(width), std::to_string(height)});
+    }
+}
+
+// ---- XbpPresSpace -----------------------------------------------------------------------
+
+XbpPresSpace::XbpPresSpace() : impl_(detail::TheDriver().newPresSpaceState()) {
+    impl_->font = DefaultFont();
+}
+
+XbpPresSpace::~XbpPresSpace() = default;
+
+std::shared_ptr<XbpPresSpace> XbpPresSpace::New() {
+    return std::shared_ptr<XbpPresSpace>(new XbpPresSpace());
+}
+
+std::shared_ptr<XbpPresSpace> XbpPresSpace::create() {
+    impl_->created = true;
+    return shared_from_this();
+}
+
+Font XbpPresSpace::setFont(std::optional<Font> font) {
+    Font previous = impl_->font;
+    if (font) {
+        impl_->font = std::move(*font);
+    }
+    return previous;
+}
+
+Color XbpPresSpace::setColor(std::optional<Color> color) {
+    const Color previous = impl_->color;
+    if (color) {
+        impl_->color = *color;
+    }
+    return previous;
+}
+
+// ---- XbpBitmap --------------------------------------------------------------------------
+
+std::shared_ptr<XbpBitmap> XbpBitmap::New() {
+    return std::shared_ptr<XbpBitmap>(new XbpBitmap());
+}
+
+std::shared_ptr<XbpBitmap> XbpBitmap::create() {
+    impl_->created = true;
+    return shared_from_this();
+}
+
+std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace() const {
+    return impl_->ps;
+}
+
+Size XbpBitmap::size() const {
+    return impl_->size();
+}
+
+} // namespace host

@@ -1,0 +1,137 @@
+// The state behind the public objects that every driver keeps alike. Each driver's state
+// derives from these base types and adds its window-system handles; the core reaches the base
+// with State(), a driver its own type with its Impl().
+#pragma once
+
+#include <host/application.h>
+#include <host/drawing.h>
+#include <host/windows.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host::detail {
+
+struct WindowState {
+    WindowState() = default;
+    virtual ~WindowState() = default;
+    WindowState(const WindowState&) = delete;
+    WindowState& operator=(const WindowState&) = delete;
+
+    std::weak_ptr<XbpWindow> self;
+    std::weak_ptr<XbpWindow> parent; // children never own their parent
+    bool desktop = false;
+    bool dialog = false; // a dialog's own window
+    std::optional<Point> pos;
+    std::optional<Size> size;
+    Color fg = 0x000000;
+    Color bg = 0xffffff;
+    Font font;
+    bool visible = true;
+    bool clipParent = false;
+    bool clipChildren = false;
+    bool created = false;
+    std::shared_ptr<XbpPresSpace> lockedPS;
+    // Drawing area.
+    std::shared_ptr<XbpBitmap> bitmap;
+    int options = 0;
+
+    bool isTopLevel() const;
+    // After setPos and setSize on a created window: the platform window follows.
+    virtual void moved(Point pos, Size size) = 0;
+    virtual void resized(Point pos, Size size) = 0;
+};
+
+struct PresSpaceState {
+    PresSpaceState() = default;
+    virtual ~PresSpaceState() = default;
+    PresSpaceState(const PresSpaceState&) = delete;
+    PresSpaceState& operator=(const PresSpaceState&) = delete;
+
+    Color color = 0;
+    Font font;
+    bool created = false;
+};
+
+struct BitmapState {
+    BitmapState() = default;
+    virtual ~BitmapState() = default;
+    BitmapState(const BitmapState&) = delete;
+    BitmapState& operator=(const BitmapState&) = delete;
+
+    std::shared_ptr<XbpPresSpace> ps;
+    bool created = false;
+
+    virtual Size size() const = 0;
+};
+
+// A menu bar or a menu.
+struct MenuState {
+    MenuState() = default;
+    virtual ~MenuState() = default;
+    MenuState(const MenuState&) = delete;
+    MenuState& operator=(const MenuState&) = delete;
+
+    std::vector<MenuItem> items;
+    Callback<void()> endMenu;
+    Font font;
+    // A menu.
+    std::weak_ptr<XbpPart> parent;
+    std::string title;
+    Callback<void(int)> itemMarked;
+    bool created = false;
+    int marked = 0; // the entry marked while open (from 1), 0 for none
+    // A menu bar: its dialog.
+    std::weak_ptr<XbpDialog> dialog;
+};
+
+// The application window, the focus holder and the settings, for the whole process.
+struct AppState {
+    std::mutex mutex;
+    std::shared_ptr<XbpWindow> appWindow;
+    std::shared_ptr<XbpWindow> focus;
+    std::map<int, long> settings;
+};
+AppState& App();
+
+struct Access {
+    template <typename T> static auto& of(const T& object) { return *object.impl_; }
+};
+
+} // namespace host::detail
+
+namespace host {
+
+inline detail::WindowState& State(const XbpWindow& w) {
+    return detail::Access::of(w);
+}
+inline detail::MenuState& State(const XbpMenuBar& bar) {
+    return detail::Access::of(bar);
+}
+inline detail::MenuState& State(const XbpMenu& menu) {
+    return detail::Access::of(menu);
+}
+inline detail::PresSpaceState& State(const XbpPresSpace& ps) {
+    return detail::Access::of(ps);
+}
+inline detail::BitmapState& State(const XbpBitmap& bitmap) {
+    return detail::Access::of(bitmap);
+}
+
+struct XbpDialog::DialogState {
+    std::string title;
+    bool taskList = true;
+    bool sysMenu = true;
+    int border = 0;
+    bool titlebar = true;
+    bool alwaysOnTop = false;
+    Callback<bool()> close;
+    std::shared_ptr<XbpDrawingArea> drawingArea;
+    std::shared_ptr<XbpMenuBar> menuBar;
+};
+
+} // namespace host

@@ -1,0 +1,231 @@
+// The windows group's shared half: settings kept until a window needs them, presentation
+// parameters, accessors, placement rules, and the checks every driver makes alike.
+#include "driver.h"
+#include "object_state.h"
+#include "services.h"
+
+#include <host/error.h>
+
+namespace host {
+
+void applyPresParams(detail::WindowState& w, const PresParams& params) {
+    for (const PresParam& p : params) {
+        if (p.code == pp::Foreground || p.code == pp::Background) {
+            const Color* c = std::get_if<Color>(&p.value);
+            if (!c) {
+                throw Error("presentation parameters", "a colour parameter needs a colour number",
+                            {std::to_string(p.code)});
+            }
+            (p.code == pp::Foreground ? w.fg : w.bg) = *c;
+        } else if (p.code == pp::Font) {
+            const Font* f = std::get_if<Font>(&p.value);
+            if (!f) {
+                throw Error("presentation parameters", "the font parameter needs a font");
+            }
+            w.font = *f;
+        }
+        // Other codes belong to window kinds we do not have; they are ignored.
+    }
+}
+
+void requireCreated(const detail::WindowState& w, const char* operation) {
+    if (!w.created) {
+        throw Error(operation, "the window has not been created, or was destroyed");
+    }
+}
+
+namespace detail {
+
+bool WindowState::isTopLevel() const {
+    auto p = parent.lock();
+    return !p || State(*p).desktop;
+}
+
+} // namespace detail
+
+// ---- XbpPart ----------------------------------------------------------------------------
+
+XbpPart::~XbpPart() = default;
+
+void XbpPart::handleEvent(int, Param, Param, std::nullopt_t) {}
+
+// ---- XbpWindow --------------------------------------------------------------------------
+
+XbpWindow::XbpWindow(std::shared_ptr<XbpWindow> parent, std::optional<Point> pos,
+                     std::optional<Size> size, PresParams presParams, bool visible)
+    : impl_(detail::TheDriver().newWindowState()) {
+    impl_->parent = std::move(parent);
+    impl_->pos = pos;
+    impl_->size = size;
+    impl_->visible = visible;
+    impl_->font = DefaultFont();
+    applyPresParams(*impl_, presParams);
+}
+
+bool XbpWindow::isCreated() const {
+    return impl_->created;
+}
+
+bool XbpWindow::isVisible() const {
+    return impl_->created && impl_->visible;
+}
+
+std::shared_ptr<XbpWindow> XbpWindow::parent() const {
+    return impl_->parent.lock();
+}
+
+Color XbpWindow::setColorFG(std::optional<Color> color) {
+    const Color previous = impl_->fg;
+    if (color) {
+        impl_->fg = *color;
+    }
+    return previous;
+}
+
+Font XbpWindow::setFont(std::optional<Font> font) {
+    Font previous = impl_->font;
+    if (font) {
+        impl_->font = std::move(*font);
+    }
+    return previous;
+}
+
+bool XbpWindow::clipParent() const {
+    return impl_->clipParent;
+}
+
+void XbpWindow::clipParent(bool on) {
+    impl_->clipParent = on;
+}
+
+bool XbpWindow::clipChildren() const {
+    return impl_->clipChildren;
+}
+
+void XbpWindow::clipChildren(bool on) {
+    impl_->clipChildren = on;
+}
+
+void XbpWindow::handleEvent(int, Param, Param, std::nullopt_t) {}
+
+bool XbpWindow::setPos(Point pos) {
+    detail::WindowState& w = *impl_;
+    if (w.desktop) {
+        return false;
+    }
+    w.pos = pos;
+    if (w.created) {
+        w.moved(pos, currentSize());
+    }
+    return true;
+}
+
+bool XbpWindow::setSize(Size size) {
+    detail::WindowState& w = *impl_;
+    if (w.desktop || size.width <= 0 || size.height <= 0) {
+        return false;
+    }
+    const Point pos = currentPos();
+    w.size = size;
+    if (w.created) {
+        w.resized(pos, size);
+    }
+    return true;
+}
+
+// ---- XbpDrawingArea ---------------------------------------------------------------------
+
+std::shared_ptr<XbpBitmap> XbpDrawingArea::bitmap() const {
+    return impl_->bitmap;
+}
+
+int XbpDrawingArea::options() const {
+    return impl_->options;
+}
+
+// ---- XbpDialog --------------------------------------------------------------------------
+
+std::shared_ptr<XbpDialog> XbpDialog::New(std::shared_ptr<XbpWindow> parent,
+                                          std::shared_ptr<XbpWindow>, std::optional<Point> pos,
+                                          std::optional<Size> size, PresParams presParams,
+                                          bool visible) {
+    if (size && (size->width <= 0 || size->height <= 0)) {
+        throw Error("XbpDialog:new", "a window needs a positive size",
+                    {std::to_string(size->width), std::to_string(size->height)});
+    }
+    std::shared_ptr<XbpDialog> dlg(
+        new XbpDialog(std::move(parent), pos, size, std::move(presParams), visible));
+    dlg->state_ = std::make_unique<DialogState>();
+    dlg->impl_->self = dlg;
+    dlg->impl_->dialog = true;
+    return dlg;
+}
+
+std::shared_ptr<XbpDrawingArea> XbpDialog::drawingArea() const {
+    return state_->drawingArea;
+}
+
+std::string XbpDialog::title() const {
+    return state_->title;
+}
+
+bool XbpDialog::taskList() const {
+    return state_->taskList;
+}
+
+void XbpDialog::taskList(bool on) {
+    state_->taskList = on;
+}
+
+bool XbpDialog::sysMenu() const {
+    return state_->sysMenu;
+}
+
+void XbpDialog::sysMenu(bool on) {
+    state_->sysMenu = on;
+}
+
+int XbpDialog::border() const {
+    return state_->border;
+}
+
+void XbpDialog::border(int type) {
+    state_->border = type;
+}
+
+bool XbpDialog::titlebar() const {
+    return state_->titlebar;
+}
+
+void XbpDialog::titlebar(bool on) {
+    state_->titlebar = on;
+}
+
+bool XbpDialog::alwaysOnTop() const {
+    return state_->alwaysOnTop;
+}
+
+void XbpDialog::alwaysOnTop(bool on) {
+    state_->alwaysOnTop = on;
+}
+
+const Callback<bool()>& XbpDialog::close() const {
+    return state_->close;
+}
+
+void XbpDialog::close(Callback<bool()> callback) {
+    state_->close = std::move(callback);
+}
+
+// ---- XbpDesktop -------------------------------------------------------------------------
+
+XbpDesktop::XbpDesktop() : XbpWindow(nullptr, Nil, Nil, {}, true) {
+    impl_->desktop = true;
+    impl_->created = true;
+}
+
+XbpDesktop::~XbpDesktop() = default;
+
+void XbpDesktop::destroy() {}
+
+} // namespace host

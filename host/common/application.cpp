@@ -84,9 +84,11 @@ std::shared_ptr<XbpWindow> SwapFocus(std::shared_ptr<XbpWindow> window) {
 }
 
 Driver& TheDriver() {
-    // The thread hooks go in with the driver, before any host thread can pause with it.
-    static const std::unique_ptr<Driver> driver = [] {
-        std::unique_ptr<Driver> made = MakeDriver();
+    // Made once and never destroyed: windows, threads and pauses may still reach it while the
+    // process's static objects go, in whatever order they were made. The thread hooks go in
+    // with it, before any host thread can pause with them.
+    static Driver* const driver = [] {
+        Driver* made = MakeDriver().release();
         SetPauseWait(made->pauseWait());
         SetThreadWarmUp(made->threadWarmUp());
         return made;

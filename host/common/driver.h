@@ -57,7 +57,9 @@ class Driver {
     // Ends a waitForEvents now or soon; any thread may call it.
     virtual void wake() = 0;
 
-    // ---- Focus, placement and the pointer
+    // ---- The desktop, focus, placement and the pointer
+    // The desktop's size in pixels (every monitor).
+    virtual Size desktopSize() = 0;
     // Gives the keyboard focus to the window (nullptr or the desktop: to no window of ours).
     virtual void setInputFocus(const std::shared_ptr<XbpWindow>& window) = 0;
     // Centres a top-level window on the monitor that holds the pointer, frame included.

@@ -41,9 +41,23 @@ struct WindowState {
     int options = 0;
 
     bool isTopLevel() const;
-    // After setPos and setSize on a created window: the platform window follows.
+
+    // ---- Hooks: the platform window follows what the core has checked and recorded. Each is
+    // called on a created window that is not the desktop.
+    // Shows the window (`visible` is set); a top-level one is on the screen when this returns.
+    virtual void showWindow() = 0;
+    virtual void hideWindow() = 0;
+    // Destroys the window; a top-level one is off the screen when this returns. The core then
+    // marks the state not created.
+    virtual void destroyWindow() = 0;
+    // The window's size and lower left corner as the window system has them now.
+    virtual Size windowSize() const { return size.value_or(Size{}); }
+    virtual Point windowPos() const { return pos.value_or(Point{}); }
+    // After setPos and setSize: the window goes there (`pos` and `size` are recorded).
     virtual void moved(Point pos, Size size) = 0;
     virtual void resized(Point pos, Size size) = 0;
+    // `bg` changed: the window repaints with it.
+    virtual void backgroundChanged() = 0;
 };
 
 struct PresSpaceState {

@@ -108,6 +108,63 @@ void XbpWindow::clipChildren(bool on) {
 
 void XbpWindow::handleEvent(int, Param, Param, std::nullopt_t) {}
 
+// A window that was never destroyed explicitly still leaves the screen with its state.
+XbpWindow::~XbpWindow() = default;
+
+void XbpWindow::destroy() {
+    detail::WindowState& w = *impl_;
+    if (!w.created || w.desktop) {
+        return;
+    }
+    w.lockedPS.reset();
+    w.destroyWindow();
+    w.created = false;
+}
+
+bool XbpWindow::show() {
+    detail::WindowState& w = *impl_;
+    requireCreated(w, "XbpWindow:show");
+    w.visible = true;
+    w.showWindow();
+    return true;
+}
+
+bool XbpWindow::hide() {
+    detail::WindowState& w = *impl_;
+    requireCreated(w, "XbpWindow:hide");
+    w.visible = false;
+    w.hideWindow();
+    return true;
+}
+
+Size XbpWindow::currentSize() const {
+    const detail::WindowState& w = *impl_;
+    if (w.desktop) {
+        return detail::TheDriver().desktopSize();
+    }
+    return w.created ? w.windowSize() : w.size.value_or(Size{});
+}
+
+Point XbpWindow::currentPos() const {
+    const detail::WindowState& w = *impl_;
+    if (w.desktop) {
+        return {0, 0};
+    }
+    return w.created ? w.windowPos() : w.pos.value_or(Point{});
+}
+
+Color XbpWindow::setColorBG(std::optional<Color> color) {
+    detail::WindowState& w = *impl_;
+    const Color previous = w.bg;
+    if (color) {
+        w.bg = *color;
+        if (w.created && !w.desktop) {
+            w.backgroundChanged();
+        }
+    }
+    return previous;
+}
+
 bool XbpWindow::setPos(Point pos) {
     detail::WindowState& w = *impl_;
     if (w.desktop) {
@@ -225,6 +282,12 @@ XbpDesktop::XbpDesktop() : XbpWindow(nullptr, Nil, Nil, {}, true) {
 }
 
 XbpDesktop::~XbpDesktop() = default;
+
+std::shared_ptr<XbpDesktop> AppDesktop() {
+    // One object for the whole process; each thread reaches the screen in its own way.
+    static const std::shared_ptr<XbpDesktop> desktop(new XbpDesktop());
+    return desktop;
+}
 
 void XbpDesktop::destroy() {}
 

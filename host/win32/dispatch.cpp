@@ -14,25 +14,36 @@ namespace host::win32 {
 
 namespace {
 
+// An event waiting for AppEvent. It does not keep its target alive: a window the program let go
+// of takes its unread events with it, as posted events do.
+struct Queued {
+    int code = event::NoEvent;
+    Param mp1;
+    Param mp2;
+    std::weak_ptr<XbpPart> target;
+};
+
 // Per thread: the events its window procedures made, and an error a window procedure raised.
-thread_local std::deque<detail::HostEvent> tEvents;
+thread_local std::deque<Queued> tEvents;
 thread_local std::exception_ptr tKeptError;
 
 } // namespace
 
 void QueueEvent(detail::HostEvent event) {
     if (detail::IsEventThread() && event.target) {
-        tEvents.push_back(std::move(event));
+        tEvents.push_back({event.code, event.mp1, event.mp2, event.target});
     }
 }
 
 std::optional<detail::HostEvent> TakeEvent() {
-    if (tEvents.empty()) {
-        return std::nullopt;
+    while (!tEvents.empty()) {
+        Queued q = std::move(tEvents.front());
+        tEvents.pop_front();
+        if (auto target = q.target.lock()) {
+            return detail::HostEvent{q.code, q.mp1, q.mp2, std::move(target)};
+        }
     }
-    detail::HostEvent e = std::move(tEvents.front());
-    tEvents.pop_front();
-    return e;
+    return std::nullopt;
 }
 
 void KeepError(std::exception_ptr error) noexcept {

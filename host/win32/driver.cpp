@@ -76,6 +76,10 @@ void Win32Driver::showError(const std::string& line) {
     OutputDebugStringW(system::ToUtf16(line).c_str());
 }
 
+Size Win32Driver::desktopSize() {
+    return ScreenSize();
+}
+
 void Win32Driver::setInputFocus(const std::shared_ptr<XbpWindow>& window) {
     // Only a window of the calling thread can take the keyboard focus; others keep theirs.
     if (window && window->isCreated() && !Impl(*window).desktop &&

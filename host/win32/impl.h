@@ -240,22 +240,23 @@ struct PresSpaceImpl final : PresSpaceState {
 };
 
 struct WindowImpl final : WindowState {
-    // What is drawn on the window goes before the window does.
-    ~WindowImpl() override {
-        lockedPS.reset();
-        bitmap.reset();
-    }
+    ~WindowImpl() override;
 
     HWND hwnd = nullptr;
     DWORD thread = 0;           // the thread that made the window, the only one that may destroy it
     win32::Surface backing;     // what was drawn straight onto the window, for repainting
     bool pointerInside = false; // between the Enter and Leave events
 
+    void showWindow() override;
+    void hideWindow() override;
+    void destroyWindow() override;
+    Size windowSize() const override;
+    Point windowPos() const override;
     void moved(Point pos, Size size) override;
     void resized(Point pos, Size size) override;
+    void backgroundChanged() override;
     int parentHeight() const;
     Size clientSize() const;
-    void destroyWindow();
 };
 
 struct MenuImpl final : MenuState {

@@ -345,6 +345,52 @@ Size WindowImpl::clientSize() const {
     return {r.right - r.left, r.bottom - r.top};
 }
 
+WindowImpl::~WindowImpl() {
+    // A window that was never destroyed explicitly still leaves the screen with its object.
+    if (created && !desktop) {
+        destroyWindow();
+    }
+    lockedPS.reset();
+    bitmap.reset();
+}
+
+void WindowImpl::showWindow() {
+    const auto dialog = this->dialog ? std::static_pointer_cast<XbpDialog>(self.lock()) : nullptr;
+    if (dialog && !dialog->titlebar() && dialog->alwaysOnTop()) {
+        SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    } else {
+        ShowWindow(hwnd, isTopLevel() ? SW_SHOW : SW_SHOWNA);
+    }
+    UpdateWindow(hwnd);
+}
+
+void WindowImpl::hideWindow() {
+    ShowWindow(hwnd, SW_HIDE);
+}
+
+Size WindowImpl::windowSize() const {
+    if (!hwnd) {
+        return size.value_or(Size{});
+    }
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+Point WindowImpl::windowPos() const {
+    if (hwnd && isTopLevel()) {
+        RECT r{};
+        GetWindowRect(hwnd, &r);
+        return win32::TopLevelToHost(r);
+    }
+    return pos.value_or(Point{});
+}
+
+void WindowImpl::backgroundChanged() {
+    InvalidateRect(hwnd, nullptr, FALSE);
+}
+
 void WindowImpl::destroyWindow() {
     lockedPS.reset();
     if (HWND h = std::exchange(hwnd, nullptr)) {
@@ -362,68 +408,6 @@ void WindowImpl::destroyWindow() {
 } // namespace detail
 
 // ---- XbpWindow -----------------------------------------------------------------------------
-
-XbpWindow::~XbpWindow() {
-    // A window that was never destroyed explicitly still leaves the screen with its owner.
-    if (Impl(*this).created && !Impl(*this).desktop) {
-        Impl(*this).destroyWindow();
-    }
-}
-
-void XbpWindow::destroy() {
-    if (Impl(*this).created && !Impl(*this).desktop) {
-        Impl(*this).destroyWindow();
-    }
-}
-
-bool XbpWindow::show() {
-    detail::WindowImpl& w = Impl(*this);
-    requireCreated(w, "XbpWindow:show");
-    w.visible = true;
-    const auto dialog = w.dialog ? std::static_pointer_cast<XbpDialog>(w.self.lock()) : nullptr;
-    if (dialog && !dialog->titlebar() && dialog->alwaysOnTop()) {
-        SetWindowPos(w.hwnd, HWND_TOPMOST, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
-    } else {
-        ShowWindow(w.hwnd, w.isTopLevel() ? SW_SHOW : SW_SHOWNA);
-    }
-    UpdateWindow(w.hwnd);
-    return true;
-}
-
-bool XbpWindow::hide() {
-    detail::WindowImpl& w = Impl(*this);
-    requireCreated(w, "XbpWindow:hide");
-    w.visible = false;
-    ShowWindow(w.hwnd, SW_HIDE);
-    return true;
-}
-
-Size XbpWindow::currentSize() const {
-    const detail::WindowImpl& w = Impl(*this);
-    if (w.desktop) {
-        return win32::ScreenSize();
-    }
-    if (w.created && w.hwnd) {
-        RECT r{};
-        GetWindowRect(w.hwnd, &r);
-        return {r.right - r.left, r.bottom - r.top};
-    }
-    return w.size.value_or(Size{});
-}
-
-Point XbpWindow::currentPos() const {
-    const detail::WindowImpl& w = Impl(*this);
-    if (w.desktop) {
-        return {0, 0};
-    }
-    if (w.created && w.hwnd && w.isTopLevel()) {
-        RECT r{};
-        GetWindowRect(w.hwnd, &r);
-        return win32::TopLevelToHost(r);
-    }
-    return w.pos.value_or(Point{});
-}
 
 namespace detail {
 
@@ -494,17 +478,6 @@ void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
     if (!ps || ps == w.lockedPS) {
         w.lockedPS.reset();
     }
-}
-
-Color XbpWindow::setColorBG(std::optional<Color> color) {
-    const Color previous = Impl(*this).bg;
-    if (color) {
-        Impl(*this).bg = *color;
-        if (Impl(*this).created && !Impl(*this).desktop) {
-            InvalidateRect(Impl(*this).hwnd, nullptr, FALSE);
-        }
-    }
-    return previous;
 }
 
 // ---- XbpDrawingArea ------------------------------------------------------------------------
@@ -650,13 +623,6 @@ void XbpDialog::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
         XbpWindow::handleEvent(nEvent, mp1, mp2);
         break;
     }
-}
-
-// ---- XbpDesktop ----------------------------------------------------------------------------
-
-std::shared_ptr<XbpDesktop> AppDesktop() {
-    static const std::shared_ptr<XbpDesktop> desktop(new XbpDesktop());
-    return desktop;
 }
 
 } // namespace host

@@ -52,6 +52,10 @@ void X11Driver::endingOnError() {
     }
 }
 
+Size X11Driver::desktopSize() {
+    return Connection::current()->rootSize();
+}
+
 void X11Driver::setInputFocus(const std::shared_ptr<XbpWindow>& window) {
     std::shared_ptr<Connection> conn = Connection::current();
     ErrorTrap trap(conn->dpy()); // an unviewable window cannot take the focus: not fatal

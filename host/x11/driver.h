@@ -25,6 +25,7 @@ class X11Driver final : public detail::Driver {
     void waitForEvents(std::optional<std::chrono::milliseconds> timeout) override;
     void wake() override;
 
+    Size desktopSize() override;
     void setInputFocus(const std::shared_ptr<XbpWindow>& window) override;
     void centreTopLevel(const std::shared_ptr<XbpWindow>& window) override;
     Point pointerPos() override;

@@ -89,8 +89,12 @@ struct WindowImpl final : WindowState {
     Size serverSize;     // the size the server last reported, to tell resizes apart from moves
     bool overrideRedirect = false;
 
+    void showWindow() override;
+    void hideWindow() override;
+    void destroyWindow() override;
     void moved(Point pos, Size size) override;
     void resized(Point pos, Size size) override;
+    void backgroundChanged() override;
     int parentHeight() const;
     void registerSelf();
 };

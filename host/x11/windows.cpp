@@ -72,60 +72,35 @@ void WindowImpl::registerSelf() {
 
 // ---- XbpWindow -----------------------------------------------------------------------------
 
-// A window that was never destroyed explicitly still leaves the server with its owner.
-XbpWindow::~XbpWindow() = default;
+namespace detail {
 
-void XbpWindow::destroy() {
-    detail::WindowImpl& w = Impl(*this);
-    if (!w.created || w.desktop) {
-        return;
-    }
-    w.lockedPS.reset();
+void WindowImpl::destroyWindow() {
     // Gone from the screen when destroy returns: a managed window once its frame is down and a
     // compositor has repainted (a desktop capture may follow at once).
-    const bool managed = w.isTopLevel() && !w.overrideRedirect;
-    w.window.destroy(managed ? x11::XWindow::Wait::OffScreen : x11::XWindow::Wait::Done);
-    w.created = false;
+    const bool managed = isTopLevel() && !overrideRedirect;
+    window.destroy(managed ? x11::XWindow::Wait::OffScreen : x11::XWindow::Wait::Done);
 }
 
-bool XbpWindow::show() {
-    detail::WindowImpl& w = Impl(*this);
-    requireCreated(w, "XbpWindow:show");
-    w.visible = true;
-    if (w.isTopLevel()) {
+void WindowImpl::showWindow() {
+    if (isTopLevel()) {
         // Top-level windows: keep the position we chose also under a window manager.
-        x11::MapAndWait(*w.conn, w.window.id(), w.overrideRedirect);
+        x11::MapAndWait(*conn, window.id(), overrideRedirect);
     } else {
-        XMapWindow(w.conn->dpy(), w.window.id());
-        XFlush(w.conn->dpy());
+        XMapWindow(conn->dpy(), window.id());
+        XFlush(conn->dpy());
     }
-    return true;
 }
 
-bool XbpWindow::hide() {
-    detail::WindowImpl& w = Impl(*this);
-    requireCreated(w, "XbpWindow:hide");
-    w.visible = false;
-    XUnmapWindow(w.conn->dpy(), w.window.id());
-    XFlush(w.conn->dpy());
-    return true;
+void WindowImpl::hideWindow() {
+    XUnmapWindow(conn->dpy(), window.id());
+    XFlush(conn->dpy());
 }
 
-Size XbpWindow::currentSize() const {
-    if (Impl(*this).desktop) {
-        return Connection::current()->rootSize();
-    }
-    return Impl(*this).size.value_or(Size{});
+void WindowImpl::backgroundChanged() {
+    XSetWindowBackground(conn->dpy(), window.id(), conn->pixelFor(bg));
+    XClearArea(conn->dpy(), window.id(), 0, 0, 0, 0, True);
+    XFlush(conn->dpy());
 }
-
-Point XbpWindow::currentPos() const {
-    if (Impl(*this).desktop) {
-        return {0, 0};
-    }
-    return Impl(*this).pos.value_or(Point{});
-}
-
-namespace detail {
 
 // Where the window now lies: its lower left corner at `pos` (host coordinates), the top above.
 void WindowImpl::moved(Point pos, Size size) {
@@ -203,28 +178,6 @@ void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
     if (!ps || ps == w.lockedPS) {
         w.lockedPS.reset();
     }
-}
-
-Color XbpWindow::setColorBG(std::optional<Color> color) {
-    const Color previous = Impl(*this).bg;
-    if (color) {
-        Impl(*this).bg = *color;
-        if (Impl(*this).created && !Impl(*this).desktop) {
-            XSetWindowBackground(Impl(*this).conn->dpy(), Impl(*this).window.id(),
-                                 Impl(*this).conn->pixelFor(*color));
-            XClearArea(Impl(*this).conn->dpy(), Impl(*this).window.id(), 0, 0, 0, 0, True);
-            XFlush(Impl(*this).conn->dpy());
-        }
-    }
-    return previous;
-}
-
-// ---- XbpDesktop ----------------------------------------------------------------------------
-
-std::shared_ptr<XbpDesktop> AppDesktop() {
-    // One object for the whole process; each thread reaches the screen on its own connection.
-    static const std::shared_ptr<XbpDesktop> desktop(new XbpDesktop());
-    return desktop;
 }
 
 } // namespace host

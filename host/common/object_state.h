@@ -16,6 +16,8 @@
 
 namespace host::detail {
 
+struct DialogState;
+
 struct WindowState {
     WindowState() = default;
     virtual ~WindowState() = default;
@@ -58,6 +60,21 @@ struct WindowState {
     virtual void resized(Point pos, Size size) = 0;
     // `bg` changed: the window repaints with it.
     virtual void backgroundChanged() = 0;
+    // What the window shows changed (a drawing area's bitmap or options): it paints again.
+    virtual void repaint() = 0;
+
+    // ---- Hooks of a dialog and its drawing area
+    // Makes the dialog's top-level window at the recorded `pos` and `size`, as the settings say.
+    virtual void createDialogWindow(const DialogState& settings) = 0;
+    // The size inside the window's frame and menu bar, where its drawing area goes.
+    virtual Size clientSize() const { return size.value_or(Size{}); }
+    // On a drawing area's state: makes its window inside the dialog's, at the recorded size.
+    virtual void createAreaWindow(WindowState& dialog) = 0;
+    // On a drawing area's state: its window went with the dialog's; the state lets go of it.
+    virtual void forgetWindow() = 0;
+    // Lays out the dialog's menu bar and drawing area in its current size.
+    virtual void layOut(const DialogState& settings) = 0;
+    virtual void titleChanged(const std::string& title) = 0;
 };
 
 struct PresSpaceState {
@@ -101,6 +118,12 @@ struct MenuState {
     int marked = 0; // the entry marked while open (from 1), 0 for none
     // A menu bar: its dialog.
     std::weak_ptr<XbpDialog> dialog;
+
+    // ---- Hooks of a menu bar
+    // Puts the bar at the top of its dialog's window, which exists.
+    virtual void attachTo(XbpMenuBar& bar, WindowState& dialog) = 0;
+    // Takes the bar off its dialog's window, if it is on one; the menus stay.
+    virtual void detach() = 0;
 };
 
 // The application window, the focus holder and the settings, for the whole process.
@@ -136,7 +159,9 @@ inline detail::BitmapState& State(const XbpBitmap& bitmap) {
     return detail::Access::of(bitmap);
 }
 
-struct XbpDialog::DialogState {
+namespace detail {
+// A dialog's settings, taken over by `create`, and its parts.
+struct DialogState {
     std::string title;
     bool taskList = true;
     bool sysMenu = true;
@@ -147,5 +172,6 @@ struct XbpDialog::DialogState {
     std::shared_ptr<XbpDrawingArea> drawingArea;
     std::shared_ptr<XbpMenuBar> menuBar;
 };
+} // namespace detail
 
 } // namespace host

@@ -200,7 +200,129 @@ int XbpDrawingArea::options() const {
     return impl_->options;
 }
 
+// ---- XbpDrawingArea ---------------------------------------------------------------------
+
+void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
+    impl_->bitmap = std::move(bitmap);
+    if (impl_->created) {
+        impl_->repaint(); // with it
+    }
+}
+
+void XbpDrawingArea::options(int options) {
+    impl_->options = options;
+    if (impl_->created) {
+        impl_->repaint();
+    }
+}
+
 // ---- XbpDialog --------------------------------------------------------------------------
+
+XbpDialog::~XbpDialog() {
+    if (state_ && state_->menuBar) {
+        State(*state_->menuBar).detach(); // the menus outlive the window
+    }
+}
+
+std::shared_ptr<XbpDialog> XbpDialog::create() {
+    detail::WindowState& w = *impl_;
+    detail::DialogState& s = *state_;
+    if (w.created) {
+        throw Error("XbpDialog:create", "the dialog exists already", {s.title});
+    }
+    if (!w.isTopLevel()) {
+        throw Error("XbpDialog:create", "a dialog's parent must be the desktop", {s.title});
+    }
+    const Size size = w.size.value_or(Size{400, 300});
+    w.size = size;
+    // By default at the top left corner of the desktop.
+    w.pos = w.pos.value_or(Point{0, detail::TheDriver().desktopSize().height - size.height});
+    w.createDialogWindow(s);
+    w.created = true;
+
+    // The drawing area fills the client area; a menu bar, once asked for, sits above it.
+    auto self = std::static_pointer_cast<XbpWindow>(shared_from_this());
+    PresParams inherited{{pp::Foreground, w.fg}, {pp::Background, w.bg}, {pp::Font, w.font}};
+    s.drawingArea.reset(new XbpDrawingArea(self, Point{0, 0}, w.clientSize(), inherited, true));
+    detail::WindowState& a = State(*s.drawingArea);
+    a.self = s.drawingArea;
+    a.createAreaWindow(w);
+    a.created = true;
+    if (s.menuBar) {
+        State(*s.menuBar).attachTo(*s.menuBar, w);
+    }
+    configure();
+    if (w.visible) {
+        show();
+    }
+    return std::static_pointer_cast<XbpDialog>(shared_from_this());
+}
+
+void XbpDialog::destroy() {
+    detail::DialogState& s = *state_;
+    if (s.menuBar) {
+        State(*s.menuBar).detach(); // the menus outlive the window
+    }
+    if (s.drawingArea && s.drawingArea->isCreated()) {
+        // The window system destroys the child with its parent.
+        detail::WindowState& a = State(*s.drawingArea);
+        a.lockedPS.reset();
+        a.forgetWindow();
+        a.created = false;
+    }
+    XbpWindow::destroy();
+}
+
+bool XbpDialog::configure() {
+    if (!impl_->created) {
+        return false;
+    }
+    impl_->layOut(*state_);
+    return true;
+}
+
+std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
+    detail::DialogState& s = *state_;
+    if (!s.menuBar) {
+        auto self = std::static_pointer_cast<XbpDialog>(shared_from_this());
+        s.menuBar.reset(new XbpMenuBar(self));
+        State(*s.menuBar).font = impl_->font;
+        if (impl_->created) {
+            State(*s.menuBar).attachTo(*s.menuBar, *impl_);
+            configure();
+        }
+    }
+    return s.menuBar;
+}
+
+void XbpDialog::title(std::string text) {
+    state_->title = std::move(text);
+    if (impl_->created) {
+        impl_->titleChanged(state_->title);
+    }
+}
+
+void XbpDialog::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
+    switch (nEvent) {
+    case event::Close:
+        if (state_->close) {
+            state_->close();
+        }
+        break;
+    case event::Resize:
+        configure();
+        break;
+    case event::Keyboard:
+        // Menu mnemonics and F10 (a driver with native menus gets them from the system).
+        if (state_->menuBar) {
+            state_->menuBar->handleEvent(nEvent, mp1, mp2);
+        }
+        break;
+    default:
+        XbpWindow::handleEvent(nEvent, mp1, mp2);
+        break;
+    }
+}
 
 std::shared_ptr<XbpDialog> XbpDialog::New(std::shared_ptr<XbpWindow> parent,
                                           std::shared_ptr<XbpWindow>, std::optional<Point> pos,
@@ -212,7 +334,7 @@ std::shared_ptr<XbpDialog> XbpDialog::New(std::shared_ptr<XbpWindow> parent,
     }
     std::shared_ptr<XbpDialog> dlg(
         new XbpDialog(std::move(parent), pos, size, std::move(presParams), visible));
-    dlg->state_ = std::make_unique<DialogState>();
+    dlg->state_ = std::make_unique<detail::DialogState>();
     dlg->impl_->self = dlg;
     dlg->impl_->dialog = true;
     return dlg;

@@ -195,10 +195,6 @@ const wchar_t* WindowClassName();
 // Menu messages that reach a dialog's window procedure; false when the message is not about
 // the runtime's menus (the system menu's go on to the default procedure).
 bool HandleMenuMessage(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
-// Attaches the bar's native menu to the dialog's window (filled from its entries).
-void AttachMenuBar(XbpMenuBar& bar, HWND window);
-// Takes the bar's menu off the window, so that destroying the window leaves it alone.
-void DetachMenuBar(XbpMenuBar& bar);
 
 inline void KeepCurrentError() noexcept {
     KeepError(std::current_exception());
@@ -255,8 +251,14 @@ struct WindowImpl final : WindowState {
     void moved(Point pos, Size size) override;
     void resized(Point pos, Size size) override;
     void backgroundChanged() override;
+    void repaint() override;
+    void createDialogWindow(const DialogState& settings) override;
+    Size clientSize() const override;
+    void createAreaWindow(WindowState& dialog) override;
+    void forgetWindow() override;
+    void layOut(const DialogState& settings) override;
+    void titleChanged(const std::string& title) override;
     int parentHeight() const;
-    Size clientSize() const;
 };
 
 struct MenuImpl final : MenuState {
@@ -272,6 +274,11 @@ struct MenuImpl final : MenuState {
     HMENU ensure(bool bar, const std::shared_ptr<XbpPart>& owner);
     // Rebuilds the native menu's entries from `items`.
     void fill();
+
+    // A bar: attached to its dialog's window (filled from its entries), and taken off it, so
+    // that destroying the window leaves the menus alone.
+    void attachTo(XbpMenuBar& bar, WindowState& dialog) override;
+    void detach() override;
 };
 
 } // namespace host::detail

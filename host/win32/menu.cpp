@@ -121,6 +121,21 @@ detail::MenuImpl* implOf(const std::shared_ptr<XbpPart>& part) {
 
 namespace detail {
 
+void MenuImpl::attachTo(XbpMenuBar& bar, WindowState& dialogState) {
+    HWND dialogWindow = static_cast<const WindowImpl&>(dialogState).hwnd;
+    HMENU native = ensure(true, bar.shared_from_this());
+    fill();
+    window = dialogWindow;
+    SetMenu(window, native);
+    DrawMenuBar(window);
+}
+
+void MenuImpl::detach() {
+    if (HWND was = std::exchange(window, nullptr); was && IsWindow(was)) {
+        SetMenu(was, nullptr);
+    }
+}
+
 MenuImpl::~MenuImpl() {
     for (UINT id : ids) {
         if (id) {
@@ -276,22 +291,6 @@ bool HandleMenuMessage(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT& res
     }
 }
 
-void AttachMenuBar(XbpMenuBar& bar, HWND window) {
-    detail::MenuImpl& b = Impl(bar);
-    HMENU menu = b.ensure(true, bar.shared_from_this());
-    b.fill();
-    b.window = window;
-    SetMenu(window, menu);
-    DrawMenuBar(window);
-}
-
-void DetachMenuBar(XbpMenuBar& bar) {
-    detail::MenuImpl& b = Impl(bar);
-    if (HWND window = std::exchange(b.window, nullptr); window && IsWindow(window)) {
-        SetMenu(window, nullptr);
-    }
-}
-
 } // namespace win32
 
 // ---- XbpMenuBar ----------------------------------------------------------------------------
@@ -302,7 +301,7 @@ XbpMenuBar::XbpMenuBar(std::weak_ptr<XbpDialog> dialog)
 }
 
 XbpMenuBar::~XbpMenuBar() {
-    win32::DetachMenuBar(*this);
+    Impl(*this).detach();
 }
 
 int XbpMenuBar::addItem(MenuItem item) {
@@ -320,7 +319,7 @@ void XbpMenuBar::destroy() {
         EndMenu(); // taken away while open
     }
     HWND window = b.window;
-    win32::DetachMenuBar(*this);
+    Impl(*this).detach();
     clearEntries(b);
     if (window && IsWindow(window)) {
         DrawMenuBar(window);

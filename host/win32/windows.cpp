@@ -134,18 +134,6 @@ void queuePointer(detail::WindowImpl& w, int code, LPARAM lp) {
 }
 
 // The drawing area fills the dialog's client area (below the native menu bar).
-void layoutDrawingArea(XbpDialog& dialog) {
-    auto area = dialog.drawingArea();
-    if (!area || !area->isCreated()) {
-        return;
-    }
-    const Size client = Impl(dialog).clientSize();
-    detail::WindowImpl& a = Impl(*area);
-    a.pos = Point{0, 0};
-    a.size = client;
-    MoveWindow(a.hwnd, 0, 0, client.width, client.height, TRUE);
-}
-
 bool handleMessage(detail::WindowImpl& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp,
                    LRESULT& result) {
     auto dialog = w.dialog ? std::static_pointer_cast<XbpDialog>(selfOf(w)) : nullptr;
@@ -168,7 +156,7 @@ bool handleMessage(detail::WindowImpl& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM
     }
     case WM_SIZE:
         if (dialog) {
-            layoutDrawingArea(*dialog);
+            dialog->configure();
             const Size outer = dialog->currentSize();
             if (wp != SIZE_MINIMIZED) {
                 queue(w, event::Resize, outer.width, outer.height);
@@ -482,48 +470,18 @@ void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
 
 // ---- XbpDrawingArea ------------------------------------------------------------------------
 
-void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
-    Impl(*this).bitmap = std::move(bitmap);
-    if (Impl(*this).created) {
-        InvalidateRect(Impl(*this).hwnd, nullptr, FALSE); // repaint with it
-    }
-}
-
-void XbpDrawingArea::options(int options) {
-    Impl(*this).options = options;
-    if (Impl(*this).created) {
-        InvalidateRect(Impl(*this).hwnd, nullptr, FALSE);
-    }
-}
-
 // The window procedure paints the area itself; keys need nothing here, since the native menu
 // bar takes its mnemonics and F10 from the system.
 void XbpDrawingArea::handleEvent(int, Param, Param, std::nullopt_t) {}
 
 // ---- XbpDialog -----------------------------------------------------------------------------
 
-XbpDialog::~XbpDialog() {
-    if (state_ && state_->menuBar) {
-        win32::DetachMenuBar(*state_->menuBar);
-    }
-}
+namespace detail {
 
-std::shared_ptr<XbpDialog> XbpDialog::create() {
-    detail::WindowImpl& w = Impl(*this);
-    DialogState& s = *state_;
-    if (w.created) {
-        throw Error("XbpDialog:create", "the dialog exists already", {s.title});
-    }
-    if (!w.isTopLevel()) {
-        throw Error("XbpDialog:create", "a dialog's parent must be the desktop", {s.title});
-    }
-    const Size size = w.size.value_or(Size{400, 300});
-    w.size = size;
-    // By default at the top left corner of the desktop.
-    w.pos = w.pos.value_or(Point{0, win32::ScreenSize().height - size.height});
+void WindowImpl::createDialogWindow(const DialogState& s) {
     // Without a title bar and kept on top: a popup that never takes the focus (a tip).
     const bool tip = !s.titlebar && s.alwaysOnTop;
-    DWORD style = WS_CLIPSIBLINGS | (w.clipChildren ? WS_CLIPCHILDREN : 0);
+    DWORD style = WS_CLIPSIBLINGS | (clipChildren ? WS_CLIPCHILDREN : 0);
     DWORD exStyle = 0;
     if (s.titlebar) {
         style |= WS_OVERLAPPED | WS_CAPTION | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME;
@@ -542,87 +500,37 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     if (tip) {
         exStyle |= WS_EX_NOACTIVATE;
     }
-    const POINT at = win32::TopLevelToScreen(*w.pos, size);
-    makeWindow(w, exStyle, style, system::ToUtf16(s.title), at, size, nullptr);
-    w.created = true;
-
-    // The drawing area fills the client area; the native menu bar, once asked for, sits above.
-    auto self = std::static_pointer_cast<XbpWindow>(shared_from_this());
-    PresParams inherited{{pp::Foreground, w.fg}, {pp::Background, w.bg}, {pp::Font, w.font}};
-    const Size client = w.clientSize();
-    s.drawingArea.reset(new XbpDrawingArea(self, Point{0, 0}, client, inherited, true));
-    detail::WindowImpl& a = Impl(*s.drawingArea);
-    a.self = s.drawingArea;
-    makeWindow(a, 0, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, L"", POINT{0, 0}, client, w.hwnd);
-    a.created = true;
-    if (s.menuBar) {
-        win32::AttachMenuBar(*s.menuBar, w.hwnd);
-    }
-    configure();
-    if (w.visible) {
-        show();
-    }
-    return std::static_pointer_cast<XbpDialog>(shared_from_this());
+    const POINT at = win32::TopLevelToScreen(*pos, *size);
+    makeWindow(*this, exStyle, style, system::ToUtf16(s.title), at, *size, nullptr);
 }
 
-void XbpDialog::destroy() {
-    DialogState& s = *state_;
-    if (s.menuBar) {
-        win32::DetachMenuBar(*s.menuBar); // the menus outlive the window
-    }
-    if (s.drawingArea && s.drawingArea->isCreated()) {
-        // The system destroys the child with its parent.
-        detail::WindowImpl& a = Impl(*s.drawingArea);
-        a.lockedPS.reset();
-        a.hwnd = nullptr;
-        a.created = false;
-    }
-    XbpWindow::destroy();
+void WindowImpl::createAreaWindow(WindowState& dialogState) {
+    const auto& d = static_cast<const WindowImpl&>(dialogState);
+    makeWindow(*this, 0, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, L"", POINT{0, 0}, *size, d.hwnd);
 }
 
-bool XbpDialog::configure() {
-    if (!Impl(*this).created) {
-        return false;
-    }
-    layoutDrawingArea(*this);
-    return true;
+void WindowImpl::forgetWindow() {
+    hwnd = nullptr; // the system destroys the child with its parent
 }
 
-std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
-    DialogState& s = *state_;
-    if (!s.menuBar) {
-        auto self = std::static_pointer_cast<XbpDialog>(shared_from_this());
-        s.menuBar.reset(new XbpMenuBar(self));
-        Impl(*s.menuBar).font = Impl(*this).font;
-        if (Impl(*this).created) {
-            win32::AttachMenuBar(*s.menuBar, Impl(*this).hwnd);
-            configure();
-        }
-    }
-    return s.menuBar;
-}
-
-void XbpDialog::title(std::string text) {
-    state_->title = std::move(text);
-    if (Impl(*this).created) {
-        SetWindowTextW(Impl(*this).hwnd, system::ToUtf16(state_->title).c_str());
+void WindowImpl::layOut(const DialogState& s) {
+    if (auto area = s.drawingArea; area && area->isCreated()) {
+        const Size client = clientSize();
+        WindowImpl& a = Impl(*area);
+        a.pos = Point{0, 0};
+        a.size = client;
+        MoveWindow(a.hwnd, 0, 0, client.width, client.height, TRUE);
     }
 }
 
-void XbpDialog::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
-    switch (nEvent) {
-    case event::Close:
-        if (state_->close) {
-            state_->close();
-        }
-        break;
-    case event::Resize:
-        configure();
-        break;
-    default:
-        XbpWindow::handleEvent(nEvent, mp1, mp2);
-        break;
-    }
+void WindowImpl::titleChanged(const std::string& title) {
+    SetWindowTextW(hwnd, system::ToUtf16(title).c_str());
 }
+
+void WindowImpl::repaint() {
+    InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+} // namespace detail
 
 } // namespace host

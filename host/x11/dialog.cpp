@@ -28,19 +28,6 @@ constexpr long kWindowMask = ExposureMask | StructureNotifyMask;
 
 // ---- XbpDrawingArea ------------------------------------------------------------------------
 
-void XbpDrawingArea::bitmap(std::shared_ptr<XbpBitmap> bitmap) {
-    Impl(*this).bitmap = std::move(bitmap);
-    if (Impl(*this).created) {
-        XClearArea(Impl(*this).conn->dpy(), Impl(*this).window.id(), 0, 0, 0, 0,
-                   True); // repaint with it
-        XFlush(Impl(*this).conn->dpy());
-    }
-}
-
-void XbpDrawingArea::options(int options) {
-    Impl(*this).options = options;
-}
-
 void XbpDrawingArea::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
     if (nEvent == event::Paint) {
         x11::PaintDrawingArea(Impl(*this));
@@ -93,30 +80,19 @@ void PaintDrawingArea(detail::WindowImpl& w) {
 
 // ---- XbpDialog -----------------------------------------------------------------------------
 
-XbpDialog::~XbpDialog() = default;
+namespace detail {
 
-std::shared_ptr<XbpDialog> XbpDialog::create() {
-    detail::WindowImpl& w = Impl(*this);
-    DialogState& s = *state_;
-    if (w.created) {
-        throw Error("XbpDialog:create", "the dialog exists already", {s.title});
-    }
-    if (!w.isTopLevel()) {
-        throw Error("XbpDialog:create", "a dialog's parent must be the desktop", {s.title});
-    }
-    w.conn = Connection::current();
-    const Size rootSize = w.conn->rootSize();
-    const Size size = w.size.value_or(Size{400, 300});
-    w.size = size;
-    w.serverSize = size;
-    w.pos = w.pos.value_or(Point{0, rootSize.height - size.height});
+void WindowImpl::createDialogWindow(const DialogState& s) {
+    conn = Connection::current();
+    const Size rootSize = conn->rootSize();
+    serverSize = *size;
     // Without a title bar and kept on top: a window the window manager leaves alone (a tip).
-    w.overrideRedirect = !s.titlebar && s.alwaysOnTop;
-    const x11::DeviceRect r = x11::WindowToDevice(*w.pos, size, rootSize.height);
-    w.window = x11::XWindow(w.conn, {0, r, w.bg, kWindowMask | kInputMask, w.overrideRedirect});
-    const Atoms& atoms = w.conn->atoms();
-    if (w.overrideRedirect) {
-        x11::SetWindowType(*w.conn, w.window.id(), atoms.netWmWindowTypeTooltip);
+    overrideRedirect = !s.titlebar && s.alwaysOnTop;
+    const x11::DeviceRect r = x11::WindowToDevice(*pos, *size, rootSize.height);
+    window = x11::XWindow(conn, {0, r, bg, kWindowMask | kInputMask, overrideRedirect});
+    const Atoms& atoms = conn->atoms();
+    if (overrideRedirect) {
+        x11::SetWindowType(*conn, window.id(), atoms.netWmWindowTypeTooltip);
     } else {
         x11::ManagedProps props{s.title, atoms.netWmWindowTypeDialog, {}, r};
         props.decorated = s.titlebar;
@@ -126,120 +102,61 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
         if (s.alwaysOnTop) {
             props.states.push_back(atoms.netWmStateAbove);
         }
-        x11::SetManagedProperties(*w.conn, w.window.id(), props);
+        x11::SetManagedProperties(*conn, window.id(), props);
     }
-    w.created = true;
-    w.registerSelf();
-
-    // The drawing area fills the client area; a menu bar strip, once asked for, sits above it.
-    auto self = std::static_pointer_cast<XbpWindow>(shared_from_this());
-    PresParams inherited{{pp::Foreground, w.fg}, {pp::Background, w.bg}, {pp::Font, w.font}};
-    s.drawingArea.reset(new XbpDrawingArea(self, Point{0, 0}, size, inherited, true));
-    detail::WindowImpl& a = Impl(*s.drawingArea);
-    a.self = s.drawingArea;
-    a.conn = w.conn;
-    a.serverSize = size;
-    a.window = x11::XWindow(
-        w.conn,
-        {w.window.id(), {0, 0, size.width, size.height}, w.bg, kWindowMask | kInputMask, false});
-    a.created = true;
-    a.registerSelf();
-    XMapWindow(w.conn->dpy(), a.window.id());
-    if (s.menuBar) {
-        Impl(*s.menuBar).createStrip(w.window.id(), size.width, s.menuBar);
-    }
-    configure();
-    if (w.visible) {
-        show();
-    }
-    return std::static_pointer_cast<XbpDialog>(shared_from_this());
+    registerSelf();
 }
 
-void XbpDialog::destroy() {
-    DialogState& s = *state_;
-    if (s.menuBar) {
-        Impl(*s.menuBar).destroyStrip();
-    }
-    if (s.drawingArea && s.drawingArea->isCreated()) {
-        // The server destroys the child with its parent; only our table needs the news.
-        detail::WindowImpl& a = Impl(*s.drawingArea);
-        a.lockedPS.reset();
-        a.window.forget();
-        a.created = false;
-    }
-    XbpWindow::destroy();
+void WindowImpl::createAreaWindow(WindowState& dialogState) {
+    const auto& d = static_cast<const WindowImpl&>(dialogState);
+    conn = d.conn;
+    serverSize = *size;
+    window = x11::XWindow(
+        conn,
+        {d.window.id(), {0, 0, size->width, size->height}, d.bg, kWindowMask | kInputMask, false});
+    registerSelf();
+    XMapWindow(conn->dpy(), window.id());
 }
 
-bool XbpDialog::configure() {
-    detail::WindowImpl& w = Impl(*this);
-    DialogState& s = *state_;
-    if (!w.created) {
-        return false;
-    }
-    const Size size = currentSize();
+void WindowImpl::forgetWindow() {
+    window.forget(); // the server destroys the child with its parent; only our table needs it
+}
+
+void WindowImpl::layOut(const DialogState& s) {
+    const Size whole = windowSize();
     int barHeight = 0;
     if (s.menuBar && Impl(*s.menuBar).strip) {
-        detail::MenuImpl& bar = Impl(*s.menuBar);
-        barHeight = std::min(bar.height, size.height - 1);
-        XMoveResizeWindow(w.conn->dpy(), bar.strip.id(), 0, 0, static_cast<unsigned>(size.width),
+        MenuImpl& bar = Impl(*s.menuBar);
+        barHeight = std::min(bar.height, whole.height - 1);
+        XMoveResizeWindow(conn->dpy(), bar.strip.id(), 0, 0, static_cast<unsigned>(whole.width),
                           static_cast<unsigned>(barHeight));
     }
     if (s.drawingArea && s.drawingArea->isCreated()) {
-        detail::WindowImpl& a = Impl(*s.drawingArea);
-        const Size areaSize{size.width, size.height - barHeight};
+        WindowImpl& a = Impl(*s.drawingArea);
+        const Size areaSize{whole.width, whole.height - barHeight};
         a.size = areaSize;
         a.serverSize = areaSize; // we asked for it: its ConfigureNotify is no news
         a.pos = Point{0, 0};
-        XMoveResizeWindow(w.conn->dpy(), a.window.id(), 0, barHeight,
+        XMoveResizeWindow(conn->dpy(), a.window.id(), 0, barHeight,
                           static_cast<unsigned>(areaSize.width),
                           static_cast<unsigned>(areaSize.height));
     }
     // Sent with what follows (showing, painting, the event loop's next wait): a flush of its
     // own would wake the server once more for two small requests.
-    return true;
 }
 
-std::shared_ptr<XbpMenuBar> XbpDialog::menuBar() {
-    DialogState& s = *state_;
-    if (!s.menuBar) {
-        auto self = std::static_pointer_cast<XbpDialog>(shared_from_this());
-        s.menuBar.reset(new XbpMenuBar(self));
-        Impl(*s.menuBar).font = Impl(*this).font;
-        if (Impl(*this).created) {
-            Impl(*s.menuBar).createStrip(Impl(*this).window.id(), currentSize().width, s.menuBar);
-            configure();
-        }
-    }
-    return s.menuBar;
-}
-
-void XbpDialog::title(std::string text) {
-    state_->title = std::move(text);
-    if (Impl(*this).created && !Impl(*this).overrideRedirect) {
-        x11::SetTitle(*Impl(*this).conn, Impl(*this).window.id(), state_->title);
-        XFlush(Impl(*this).conn->dpy());
+void WindowImpl::titleChanged(const std::string& title) {
+    if (!overrideRedirect) {
+        x11::SetTitle(*conn, window.id(), title);
+        XFlush(conn->dpy());
     }
 }
 
-void XbpDialog::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
-    switch (nEvent) {
-    case event::Close:
-        if (state_->close) {
-            state_->close();
-        }
-        break;
-    case event::Resize:
-        configure();
-        break;
-    case event::Keyboard:
-        if (state_->menuBar) {
-            state_->menuBar->handleEvent(nEvent, mp1, mp2);
-        }
-        break;
-    default:
-        XbpWindow::handleEvent(nEvent, mp1, mp2);
-        break;
-    }
+void WindowImpl::repaint() {
+    XClearArea(conn->dpy(), window.id(), 0, 0, 0, 0, True);
+    XFlush(conn->dpy());
 }
+
+} // namespace detail
 
 } // namespace host

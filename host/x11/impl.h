@@ -95,6 +95,12 @@ struct WindowImpl final : WindowState {
     void moved(Point pos, Size size) override;
     void resized(Point pos, Size size) override;
     void backgroundChanged() override;
+    void repaint() override;
+    void createDialogWindow(const DialogState& settings) override;
+    void createAreaWindow(WindowState& dialog) override;
+    void forgetWindow() override;
+    void layOut(const DialogState& settings) override;
+    void titleChanged(const std::string& title) override;
     int parentHeight() const;
     void registerSelf();
 };

@@ -257,7 +257,11 @@ int PrivateWindowHeight(const XbpPart& part) {
 
 namespace detail {
 
-void MenuImpl::createStrip(::Window dialogWindow, int width, std::weak_ptr<XbpPart> owner) {
+void MenuImpl::attachTo(XbpMenuBar& bar, WindowState& dialogState) {
+    const auto& d = static_cast<const WindowImpl&>(dialogState);
+    const ::Window dialogWindow = d.window.id();
+    const int width = d.windowSize().width;
+    std::weak_ptr<XbpPart> owner = bar.shared_from_this();
     conn = x11::Connection::current();
     height = x11::MenuBarHeight(font);
     strip = x11::XWindow(conn, {dialogWindow,
@@ -269,7 +273,7 @@ void MenuImpl::createStrip(::Window dialogWindow, int width, std::weak_ptr<XbpPa
     XMapWindow(conn->dpy(), strip.id());
 }
 
-void MenuImpl::destroyStrip() {
+void MenuImpl::detach() {
     strip.destroy();
 }
 
@@ -287,7 +291,7 @@ XbpMenuBar::XbpMenuBar(std::weak_ptr<XbpDialog> dialog)
 
 XbpMenuBar::~XbpMenuBar() {
     Session(*this).abandon();
-    Impl(*this).destroyStrip();
+    Impl(*this).detach();
 }
 
 int XbpMenuBar::addItem(MenuItem item) {
@@ -303,7 +307,7 @@ int XbpMenuBar::addItem(MenuItem item) {
 void XbpMenuBar::destroy() {
     Session session(*this);
     session.run(session.mode().end());
-    Impl(*this).destroyStrip();
+    Impl(*this).detach();
     Impl(*this).items.clear();
 }
 

@@ -84,9 +84,10 @@ struct MenuImpl final : MenuState {
     int stripX = 0; // the strip's top left corner on the root window, while grabbed
     int stripY = 0;
 
-    // Makes the strip window inside the dialog (a bar only); the dialog lays it out.
-    void createStrip(::Window dialogWindow, int width, std::weak_ptr<XbpPart> owner);
-    void destroyStrip();
+    // A bar: makes the strip window inside the dialog's (the dialog lays it out), and
+    // destroys it.
+    void attachTo(XbpMenuBar& bar, WindowState& dialog) override;
+    void detach() override;
     void paintStrip(int width);
     // The strip entry (from 1) at an x position of the strip, or 0.
     int stripEntryAt(int x) const;

@@ -18,6 +18,7 @@ namespace host {
 namespace detail {
 struct WindowState;
 struct MenuState;
+struct DialogState;
 struct Access; // the runtime's way to the state behind these objects
 } // namespace detail
 
@@ -150,8 +151,7 @@ class XbpDialog : public XbpWindow {
 
   private:
     using XbpWindow::XbpWindow;
-    struct DialogState;
-    std::unique_ptr<DialogState> state_;
+    std::unique_ptr<detail::DialogState> state_;
 };
 
 // ---- Menus -------------------------------------------------------------------------------

@@ -315,6 +315,7 @@ std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace>
 bool XbpBitmap::make(int width, int height) {
     CheckBitmapSize(width, height);
     detail::BitmapImpl& b = *impl_;
+    b.noPicture.clear();
     bool black = false;
     if (b.pixels->width() != width || b.pixels->height() != height) {
         // Memory the bitmap has already touched is reused whenever it is large enough: fresh
@@ -361,6 +362,9 @@ bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
 }
 
 bool XbpBitmap::saveFile(const std::string& path) const {
+    if (!impl_->noPicture.empty()) {
+        return WarnNoPicture(path, impl_->noPicture); // never a black file in its place
+    }
     if (impl_->cairo()) {
         cairo_surface_flush(impl_->cairo());
     }

@@ -56,6 +56,9 @@ struct BitmapImpl {
     x11::SurfacePtr surface; // a cairo image surface over `pixels`
     std::shared_ptr<XbpPresSpace> ps;
     bool created = false;
+    // Why the last copy from a window into it got no picture; saveFile then warns with it
+    // and writes nothing. Empty while the pixels are a picture (make() clears it).
+    std::string noPicture;
 
     cairo_surface_t* cairo() const { return surface.get(); }
     Size size() const { return {pixels->width(), pixels->height()}; }

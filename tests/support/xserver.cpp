@@ -504,6 +504,16 @@ std::vector<std::uint32_t> XServer::picture(Geometry area) const {
     return out;
 }
 
+Pixel XServer::windowPixel(Window w, int x, int y) const {
+    XImage* img = XGetImage(dpy_, w, x, y, 1, 1, AllPlanes, ZPixmap);
+    Pixel p;
+    if (img) {
+        p = decode(XGetPixel(img, 0, 0));
+        XDestroyImage(img);
+    }
+    return p;
+}
+
 Pixel XServer::pixel(int x, int y) const {
     if (wayland()) {
         const auto one = picture({x, y, 1, 1});

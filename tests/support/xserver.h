@@ -63,6 +63,9 @@ class XServer {
     // The pixels of `area` (0x00RRGGBB, row by row): from the root, or on Wayland from the
     // compositor's picture of the desktop. Empty when the server or compositor gives none.
     std::vector<std::uint32_t> picture(Geometry area) const;
+    // A pixel of the window's own contents (window coordinates): what it has drawn, whatever
+    // covers it. Xwayland gives these back at once, where the screen takes a compositor's frame.
+    Pixel windowPixel(Window w, int x, int y) const;
     int screenWidth() const;
     int screenHeight() const;
     int depth() const;

@@ -95,13 +95,19 @@ Capture TakeDesktop() {
                 // The first frame with damage after the window went shows the desktop without
                 // it; the copy below is then at least as new. Without one in time, the
                 // compositor had repainted already or nothing changed: the copy is right too.
+                const auto t0 = Clock::now();
                 watch->waitForChange(*since + std::chrono::milliseconds(kChangeBoundMs));
                 watch.reset();
+                result.waitedMs +=
+                    std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
             }
             result.picture = detail::ScreencopyDesktop(failure);
         } else {
             if (since) {
+                const auto t0 = Clock::now();
                 std::this_thread::sleep_until(*since + kPortalSettle);
+                result.waitedMs +=
+                    std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
             }
             result.picture = detail::PortalDesktop(failure);
         }

@@ -27,6 +27,7 @@ struct Capture {
     std::optional<Picture> picture;
     std::string route;   // "screencopy" or "portal" when there is a picture
     std::string failure; // every route's reason, when there is none
+    double waitedMs = 0; // of it, the wait for the changed frame or the settle time
 };
 
 // True when a Wayland compositor accepts a connection at $WAYLAND_DISPLAY (wayland-0 when unset).

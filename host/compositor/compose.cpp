@@ -131,3 +131,34 @@ std::optional<Picture> Compose(const std::vector<OutputImage>& outputs) {
 }
 
 } // namespace host::compositor::detail
+
+namespace host::compositor {
+
+Picture Resized(const Picture& p, int width, int height) {
+    using namespace detail;
+    Picture out;
+    out.width = width;
+    out.height = height;
+    out.pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+    if (p.width <= 0 || p.height <= 0 || width <= 0 || height <= 0) {
+        return out;
+    }
+    // cairo only reads the source; its pixels are not changed.
+    const SurfacePtr source(cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(p.pixels.data())),
+        CAIRO_FORMAT_RGB24, p.width, p.height, p.width * 4));
+    const SurfacePtr target(
+        cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(out.pixels.data()),
+                                            CAIRO_FORMAT_RGB24, width, height, width * 4));
+    const CairoPtr cr(cairo_create(target.get()));
+    cairo_scale(cr.get(), static_cast<double>(width) / p.width,
+                static_cast<double>(height) / p.height);
+    cairo_set_source_surface(cr.get(), source.get(), 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_GOOD);
+    cairo_set_operator(cr.get(), CAIRO_OPERATOR_SOURCE);
+    cairo_paint(cr.get());
+    cairo_surface_flush(target.get());
+    return out;
+}
+
+} // namespace host::compositor

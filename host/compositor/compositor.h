@@ -30,6 +30,10 @@ struct Capture {
     double waitedMs = 0; // of it, the wait for the changed frame or the settle time
 };
 
+// The picture brought to `width` x `height` (cairo, filtered): a portal's picture of a scaled
+// desktop comes in device pixels, where an X client's desktop is in logical ones.
+Picture Resized(const Picture& p, int width, int height);
+
 // True when a Wayland compositor accepts a connection at $WAYLAND_DISPLAY (wayland-0 when unset).
 bool Reachable();
 

@@ -167,7 +167,7 @@ bool grab(PresSpaceImpl& source, detail::BitmapImpl& bitmap, x11::DeviceRect src
     if (source.window == source.conn->root() && x11::WaylandSession(*source.conn)) {
         // Xwayland's root holds no picture of the desktop: the compositor gives it, or the
         // bitmap is marked as holding none (saving it warns and writes nothing).
-        if (auto failure = x11::GrabFromCompositor(px, src, dst)) {
+        if (auto failure = x11::GrabFromCompositor(*source.conn, px, src, dst)) {
             bitmap.noPicture = *failure;
             return false;
         }

@@ -62,15 +62,20 @@ bool WaylandSession(const Connection& c) {
     return wayland;
 }
 
-std::optional<std::string> GrabFromCompositor(detail::PixelBuffer& px, DeviceRect src,
-                                              DeviceRect dst) {
-    const compositor::Capture got = compositor::TakeDesktop();
+std::optional<std::string> GrabFromCompositor(const Connection& c, detail::PixelBuffer& px,
+                                              DeviceRect src, DeviceRect dst) {
+    compositor::Capture got = compositor::TakeDesktop();
     if (!got.picture) {
         return got.failure;
     }
+    // The compositor's desktop and Xwayland's root share their origin; a picture in device
+    // pixels of a scaled desktop is brought to the root's logical size.
+    const Size root = c.rootSize();
+    if (got.picture->width != root.width || got.picture->height != root.height) {
+        got.picture = compositor::Resized(*got.picture, root.width, root.height);
+    }
     const compositor::Picture& pic = *got.picture;
-    // The compositor's desktop and Xwayland's root share their origin and size; a part of the
-    // rectangle that the picture does not cover stays as it was.
+    // A part of the rectangle that the picture does not cover stays as it was.
     const int w = std::min(src.width, pic.width - src.x);
     for (int row = 0; row < src.height && src.y + row < pic.height; ++row) {
         if (w <= 0 || src.x < 0 || src.y + row < 0) {

@@ -19,9 +19,9 @@ namespace host::x11 {
 bool WaylandSession(const Connection& c);
 
 // Copies the rectangle `src` of the desktop (root coordinates) into `px` at `dst`, from the
-// compositor's picture. On failure, the reason (nothing is copied).
-std::optional<std::string> GrabFromCompositor(detail::PixelBuffer& px, DeviceRect src,
-                                              DeviceRect dst);
+// compositor's picture brought to the root's size. On failure, the reason (nothing is copied).
+std::optional<std::string> GrabFromCompositor(const Connection& c, detail::PixelBuffer& px,
+                                              DeviceRect src, DeviceRect dst);
 
 // Before a managed window is taken off the screen: on a Wayland session, the next desktop
 // capture waits for the compositor's frame without it.

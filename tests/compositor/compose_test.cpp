@@ -54,6 +54,15 @@ TEST(Compose, OutputsSideBySideAtTheirPositionsAScaledOneAtItsLogicalSize) {
     EXPECT_EQ(desk->at(5, 1), 0x00ff00u);
 }
 
+TEST(Compose, APictureInDevicePixelsIsBroughtToTheLogicalSize) {
+    host::compositor::Picture p{
+        4, 2, {0xff0000, 0xff0000, 0x0000ff, 0x0000ff, 0xff0000, 0xff0000, 0x0000ff, 0x0000ff}};
+    const auto half = host::compositor::Resized(p, 2, 1);
+    ASSERT_EQ(half.pixels.size(), 2u);
+    EXPECT_EQ(half.at(0, 0), 0xff0000u);
+    EXPECT_EQ(half.at(1, 0), 0x0000ffu);
+}
+
 TEST(Compose, RotatedFlippedAndBottomUpBuffersComeOutUpright) {
     // Turned a quarter (wl_output transform 90), as sway's buffers are: the buffer's lower-left
     // pixel is the desktop's upper-left (checked against sway's own screenshot tool).

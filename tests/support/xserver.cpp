@@ -475,7 +475,12 @@ std::vector<std::uint32_t> XServer::picture(Geometry area) const {
         return out;
     }
     if (wayland()) {
-        const auto got = host::compositor::TakeDesktop();
+        auto got = host::compositor::TakeDesktop();
+        // Brought to the root's size, as the program does (a scaled desktop's device pixels).
+        if (got.picture &&
+            (got.picture->width != screenWidth() || got.picture->height != screenHeight())) {
+            got.picture = host::compositor::Resized(*got.picture, screenWidth(), screenHeight());
+        }
         if (!got.picture || area.x < 0 || area.y < 0 || area.x + area.width > got.picture->width ||
             area.y + area.height > got.picture->height) {
             return out;

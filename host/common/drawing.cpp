@@ -21,15 +21,17 @@ void CheckGradient(const std::vector<Point>& ends, const std::vector<Color>& col
     }
 }
 
+bool WarnNoPicture(const std::string& path, const std::string& reason) {
+    // A file that cannot be written stops nothing, but is never passed over in silence.
+    const std::string line = ProgramName() + ": warning: " + path + ": " + reason + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    return false;
+}
+
 bool SaveBitmap(const std::string& path, const std::uint8_t* pixels, int width, int height,
                 std::ptrdiff_t stride) {
-    // A file that cannot be written stops nothing, but is never passed over in silence.
-    const auto warn = [&](const char* reason) {
-        const std::string line = ProgramName() + ": warning: " + path + ": " + reason + "\n";
-        std::fputs(line.c_str(), stderr);
-        std::fflush(stderr);
-        return false;
-    };
+    const auto warn = [&](const char* reason) { return WarnNoPicture(path, reason); };
     if (!pixels || width <= 0 || height <= 0) {
         return warn("the bitmap holds no picture");
     }

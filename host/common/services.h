@@ -28,6 +28,9 @@ void CheckGradient(const std::vector<Point>& ends, const std::vector<Color>& col
 // the file and the reason, and the result is false.
 bool SaveBitmap(const std::string& path, const std::uint8_t* pixels, int width, int height,
                 std::ptrdiff_t stride);
+// The warning line for a file that is not written ("<program>: warning: <file>: <reason>");
+// returns false.
+bool WarnNoPicture(const std::string& path, const std::string& reason);
 // The hooks of the start-up record on the calling thread, then its exit routine; an error that
 // escapes goes to onError. Returns the process's exit code.
 int RunProgram(const StartupRecord& record, const ErrorHandler& onError);

@@ -4,6 +4,7 @@
 // from any TrueColor layout; between bitmaps cairo copies them.
 #include "coords.h"
 #include "impl.h"
+#include "wayland_session.h"
 
 #include <host/error.h>
 
@@ -162,6 +163,17 @@ bool grab(PresSpaceImpl& source, detail::BitmapImpl& bitmap, x11::DeviceRect src
           x11::DeviceRect dst) {
     detail::PixelBuffer& px = *bitmap.pixels;
     cairo_surface_flush(bitmap.cairo());
+    bitmap.noPicture.clear();
+    if (source.window == source.conn->root() && x11::WaylandSession(*source.conn)) {
+        // Xwayland's root holds no picture of the desktop: the compositor gives it, or the
+        // bitmap is marked as holding none (saving it warns and writes nothing).
+        if (auto failure = x11::GrabFromCompositor(*source.conn, px, src, dst)) {
+            bitmap.noPicture = *failure;
+            return false;
+        }
+        cairo_surface_mark_dirty(bitmap.cairo());
+        return true;
+    }
     bool ok = grabInStrips(source, px, src, dst);
     if (!ok) {
         // Through the socket, in whatever layout the server has.
@@ -171,6 +183,7 @@ bool grab(PresSpaceImpl& source, detail::BitmapImpl& bitmap, x11::DeviceRect src
                                      static_cast<unsigned>(src.width),
                                      static_cast<unsigned>(src.height), AllPlanes, ZPixmap));
         if (!img || !trap.sync()) {
+            bitmap.noPicture = "the X server gave no picture of the window";
             return false;
         }
         copyRows(img.get(), px, dst);

@@ -2,6 +2,8 @@
 // screen for real under a window manager and a compositing manager.
 #include "desktop.h"
 
+#include "wayland_session.h"
+
 #include <host/application.h>
 
 #include <poll.h>
@@ -322,6 +324,7 @@ DeviceRect CentreManaged(Connection& c, ::Window w, Size size, const DeviceRect&
 // ---- Off the screen ------------------------------------------------------------------------
 
 void DestroyManaged(Connection& c, ::Window w) {
+    BeforeLeavingScreen(c); // a Wayland compositor's next frame is watched from here on
     Display* dpy = c.dpy();
     const auto start = Clock::now();
     const auto deadline = start + kGoneBound;
@@ -333,7 +336,9 @@ void DestroyManaged(Connection& c, ::Window w) {
         shown = XGetWindowAttributes(dpy, watch.frame, &frame) && frame.map_state == IsViewable;
         shown = trap.sync() && shown;
     }
-    const bool composited = shown && compositing(c);
+    // Xwayland's root shows nothing, so its damage tells nothing of the screen: on a Wayland
+    // session the compositor's own frames are watched instead (BeforeLeavingScreen).
+    const bool composited = shown && compositing(c) && !WaylandSession(c);
     if (!shown || (watch.frame == w && !composited)) {
         // Nothing shows it, or the server takes it off the screen itself: gone once processed.
         XDestroyWindow(dpy, w);

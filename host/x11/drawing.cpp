@@ -317,6 +317,7 @@ std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace>
 bool XbpBitmap::make(int width, int height) {
     CheckBitmapSize(width, height);
     detail::BitmapImpl& b = Impl(*this);
+    b.noPicture.clear();
     bool black = false;
     if (b.pixels->width() != width || b.pixels->height() != height) {
         // Memory the bitmap has already touched is reused whenever it is large enough: fresh
@@ -363,12 +364,15 @@ bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
 }
 
 bool XbpBitmap::saveFile(const std::string& path) const {
-    if (Impl(*this).cairo()) {
-        cairo_surface_flush(Impl(*this).cairo());
+    const detail::BitmapImpl& b = Impl(*this);
+    if (!b.noPicture.empty()) {
+        return WarnNoPicture(path, b.noPicture); // never a black file in its place
     }
-    const detail::PixelBuffer& px = *Impl(*this).pixels;
-    return SaveBitmap(path, Impl(*this).cairo() ? px.data() : nullptr, px.width(), px.height(),
-                      px.stride());
+    if (b.cairo()) {
+        cairo_surface_flush(b.cairo());
+    }
+    const detail::PixelBuffer& px = *b.pixels;
+    return SaveBitmap(path, b.cairo() ? px.data() : nullptr, px.width(), px.height(), px.stride());
 }
 
 // ---- Primitives ------------------------------------------------------------------------

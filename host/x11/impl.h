@@ -54,6 +54,9 @@ class PixelBuffer {
 struct BitmapImpl final : BitmapState {
     std::unique_ptr<PixelBuffer> pixels = std::make_unique<PixelBuffer>();
     x11::SurfacePtr surface; // a cairo image surface over `pixels`
+    // Why the last copy from a window into it got no picture; saveFile then warns with it
+    // and writes nothing. Empty while the pixels are a picture (make() clears it).
+    std::string noPicture;
 
     cairo_surface_t* cairo() const { return surface.get(); }
     Size size() const override { return {pixels->width(), pixels->height()}; }

@@ -90,6 +90,31 @@ TEST(UnwritableFolder, TheProgramRunsAndEndsNormallyWarningOncePerCapture) {
     EXPECT_EQ(err[1], "menutest: warning: LastDeskPS.bmp: " + reason);
 }
 
+// On a Wayland session the desktop comes only from the compositor: with no route that works
+// (here the portal alone, on a bus that is not there) each capture is one warning and no file,
+// never Xwayland's black root.
+TEST(NoCaptureRoute, OnWaylandEachCaptureIsOneWarningAndNoFile) {
+    testx::XServer x;
+    if (!x.wayland()) {
+        GTEST_SKIP() << "needs Xwayland (tools/check runs it on sway and GNOME Shell)";
+    }
+    Program p(x);
+    ASSERT_TRUE(p.start({{"MENUTIP_CAPTURE_ROUTES", "portal"},
+                         {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}}));
+    const auto status = p.escape();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(status->exited);
+    EXPECT_EQ(status->code, 0);
+    const auto err = lines(p.child->stderrText());
+    ASSERT_EQ(err.size(), 2u) << p.child->stderrText();
+    EXPECT_EQ(err[0].rfind("menutest: warning: FirstDeskPS.bmp: portal: no session bus", 0), 0u)
+        << err[0];
+    EXPECT_EQ(err[1].rfind("menutest: warning: LastDeskPS.bmp: portal: no session bus", 0), 0u)
+        << err[1];
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(p.folder.path()), {}), 0)
+        << "no capture file at all";
+}
+
 TEST(UnwritableFolder, AFolderNamedLikeACaptureStaysAndIsNamedInAWarning) {
     testx::XServer x;
     Program p(x);

@@ -1,6 +1,7 @@
 // XTest input and read-back helpers for GUI tests.
 #include "support/xserver.h"
 
+#include <compositor.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xinerama.h>
+#include <X11/extensions/Xrandr.h>
 
 namespace testx {
 
@@ -451,7 +453,81 @@ Geometry XServer::geometry(Window w) const {
     return g;
 }
 
+bool XServer::wayland() const {
+    if (!wayland_) {
+        wayland_ = false;
+        if (XRRScreenResources* res = XRRGetScreenResourcesCurrent(dpy_, root())) {
+            for (int i = 0; i < res->noutput && !*wayland_; ++i) {
+                if (XRROutputInfo* info = XRRGetOutputInfo(dpy_, res, res->outputs[i])) {
+                    wayland_ = std::string(info->name).rfind("XWAYLAND", 0) == 0;
+                    XRRFreeOutputInfo(info);
+                }
+            }
+            XRRFreeScreenResources(res);
+        }
+    }
+    return *wayland_;
+}
+
+std::vector<std::uint32_t> XServer::picture(Geometry area) const {
+    std::vector<std::uint32_t> out;
+    if (area.width <= 0 || area.height <= 0) {
+        return out;
+    }
+    if (wayland()) {
+        auto got = host::compositor::TakeDesktop();
+        // Brought to the root's size, as the program does (a scaled desktop's device pixels).
+        if (got.picture &&
+            (got.picture->width != screenWidth() || got.picture->height != screenHeight())) {
+            got.picture = host::compositor::Resized(*got.picture, screenWidth(), screenHeight());
+        }
+        if (!got.picture || area.x < 0 || area.y < 0 || area.x + area.width > got.picture->width ||
+            area.y + area.height > got.picture->height) {
+            return out;
+        }
+        for (int y = area.y; y < area.y + area.height; ++y) {
+            for (int x = area.x; x < area.x + area.width; ++x) {
+                out.push_back(got.picture->at(x, y));
+            }
+        }
+        return out;
+    }
+    XImage* img = XGetImage(dpy_, root(), area.x, area.y, static_cast<unsigned>(area.width),
+                            static_cast<unsigned>(area.height), AllPlanes, ZPixmap);
+    if (!img) {
+        return out;
+    }
+    out.reserve(static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height));
+    for (int y = 0; y < area.height; ++y) {
+        for (int x = 0; x < area.width; ++x) {
+            // Any TrueColor visual: the server's masks say where each channel lies.
+            const Pixel p = decode(XGetPixel(img, x, y));
+            out.push_back(static_cast<std::uint32_t>(p.r << 16 | p.g << 8 | p.b));
+        }
+    }
+    XDestroyImage(img);
+    return out;
+}
+
+Pixel XServer::windowPixel(Window w, int x, int y) const {
+    XImage* img = XGetImage(dpy_, w, x, y, 1, 1, AllPlanes, ZPixmap);
+    Pixel p;
+    if (img) {
+        p = decode(XGetPixel(img, 0, 0));
+        XDestroyImage(img);
+    }
+    return p;
+}
+
 Pixel XServer::pixel(int x, int y) const {
+    if (wayland()) {
+        const auto one = picture({x, y, 1, 1});
+        if (one.empty()) {
+            return {};
+        }
+        return {static_cast<int>(one[0] >> 16 & 0xff), static_cast<int>(one[0] >> 8 & 0xff),
+                static_cast<int>(one[0] & 0xff)};
+    }
     XImage* img = XGetImage(dpy_, root(), x, y, 1, 1, AllPlanes, ZPixmap);
     Pixel p;
     if (img) {

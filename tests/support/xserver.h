@@ -57,6 +57,15 @@ class XServer {
 
     Display* display() const { return dpy_; }
     Window root() const;
+    // Xwayland (RandR's outputs are named XWAYLAND<n>): the root holds no picture, so pixel()
+    // and picture() ask the compositor (host/compositor), as the program does.
+    bool wayland() const;
+    // The pixels of `area` (0x00RRGGBB, row by row): from the root, or on Wayland from the
+    // compositor's picture of the desktop. Empty when the server or compositor gives none.
+    std::vector<std::uint32_t> picture(Geometry area) const;
+    // A pixel of the window's own contents (window coordinates): what it has drawn, whatever
+    // covers it. Xwayland gives these back at once, where the screen takes a compositor's frame.
+    Pixel windowPixel(Window w, int x, int y) const;
     int screenWidth() const;
     int screenHeight() const;
     int depth() const;
@@ -111,6 +120,7 @@ class XServer {
   private:
     Display* dpy_ = nullptr;
     std::string name_;
+    mutable std::optional<bool> wayland_;
 };
 
 bool near(const Pixel& p, int r, int g, int b, int tolerance = 3);

@@ -1,4 +1,5 @@
-// Starting and stopping a private Xvfb, and root-window pictures through XGetImage and cairo.
+// Starting and stopping a private Xvfb, and pictures of the screen (the root, or the compositor's
+// on Wayland) saved through cairo.
 #include "screen.h"
 
 #include <cairo.h>
@@ -25,9 +26,6 @@ namespace {
 
 struct DisplayCloser {
     void operator()(Display* d) const noexcept { XCloseDisplay(d); }
-};
-struct ImageDestroyer {
-    void operator()(XImage* i) const noexcept { XDestroyImage(i); }
 };
 struct SurfaceDestroyer {
     void operator()(cairo_surface_t* s) const noexcept { cairo_surface_destroy(s); }
@@ -142,24 +140,14 @@ PrivateXvfb::~PrivateXvfb() {
 }
 
 Image Image::grab(const testx::XServer& x, testx::Geometry area) {
+    // From the root, or from the compositor on a Wayland session, where the root holds none.
     Image img;
     img.area_ = area;
-    img.pixels_.assign(static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height),
-                       0);
-    const std::unique_ptr<XImage, ImageDestroyer> xi(
-        XGetImage(x.display(), x.root(), area.x, area.y, static_cast<unsigned>(area.width),
-                  static_cast<unsigned>(area.height), AllPlanes, ZPixmap));
-    if (!xi) {
-        return img;
-    }
-    for (int yy = 0; yy < area.height; ++yy) {
-        for (int xx = 0; xx < area.width; ++xx) {
-            // Any TrueColor visual: the server's masks say where each channel lies.
-            const testx::Pixel p = x.decode(XGetPixel(xi.get(), xx, yy));
-            img.pixels_[static_cast<std::size_t>(yy) * static_cast<std::size_t>(area.width) +
-                        static_cast<std::size_t>(xx)] =
-                static_cast<std::uint32_t>(p.r << 16 | p.g << 8 | p.b);
-        }
+    img.pixels_ = x.picture(area);
+    if (img.pixels_.empty()) {
+        img.pixels_.assign(static_cast<std::size_t>(std::max(0, area.width)) *
+                               static_cast<std::size_t>(std::max(0, area.height)),
+                           0);
     }
     return img;
 }

@@ -72,7 +72,10 @@ std::optional<Tour::Tip> Tour::markAndWaitForTip(Point p, const std::string& lab
     x_.movePointer(p.x, p.y);
     const auto marked = Clock::now();
     Tip tip;
-    // Up: mapped, and painted as far as its red frame, polled every 2 ms.
+    // Up: mapped, and painted as far as its red frame, polled every 2 ms. On Xwayland the
+    // screen's picture costs a compositor frame or a portal round trip (up to 0.4 s), too slow
+    // to time the tip by: there the tip window's own pixels say when it is painted, and the
+    // checks after look at the screen.
     const bool up = testx::XServer::waitFor(
         [&] {
             const auto tips = menuprobe::tips(x_);
@@ -83,7 +86,9 @@ std::optional<Tour::Tip> Tour::markAndWaitForTip(Point p, const std::string& lab
             tip.window = tips.back();
             tip.geometry = x_.geometry(tip.window);
             return tip.geometry.width > 2 &&
-                   is(x_.pixel(tip.geometry.x + 1, tip.geometry.y + 1), kFrame);
+                   is(x_.wayland() ? x_.windowPixel(tip.window, 1, 1)
+                                   : x_.pixel(tip.geometry.x + 1, tip.geometry.y + 1),
+                      kFrame);
         },
         1500ms);
     tip.delayS = elapsedS(marked);

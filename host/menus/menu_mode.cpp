@@ -7,7 +7,7 @@
 
 namespace host::menus {
 
-using Kind = Draw::Kind;
+using Kind = ScreenAction::Kind;
 
 namespace {
 // Callbacks a menu or entry does not have are not queued.
@@ -39,12 +39,12 @@ Step MenuMode::end() {
 Step MenuMode::abandon() {
     Step s;
     while (!open_.empty()) {
-        s.draws.push_back({Kind::Close, levels() - 1, open_.back().menu});
+        s.actions.push_back({Kind::Close, levels() - 1, open_.back().menu});
         open_.pop_back();
     }
     if (grabbed_) {
         grabbed_ = false;
-        s.draws.push_back({Kind::Ungrab});
+        s.actions.push_back({Kind::Ungrab});
     }
     barEntry_ = 0;
     return s;
@@ -214,10 +214,10 @@ void MenuMode::openBar(Step& s, int entry, bool byKey) {
     closeFrom(s, 0);
     if (!grabbed_) {
         grabbed_ = true;
-        s.draws.push_back({Kind::Grab});
+        s.actions.push_back({Kind::Grab});
     }
     barEntry_ = entry;
-    s.draws.push_back({Kind::RepaintBar, 0, kBar, entry});
+    s.actions.push_back({Kind::RepaintBar, 0, kBar, entry});
     open(s, menu, entry);
     if (byKey && model_.count(menu) > 0 && levelOf(menu) == 0) {
         mark(s, 0, 1, false);
@@ -229,11 +229,11 @@ void MenuMode::endMode(Step& s) {
     closeFrom(s, 0);
     if (grabbed_) {
         grabbed_ = false;
-        s.draws.push_back({Kind::Ungrab});
+        s.actions.push_back({Kind::Ungrab});
     }
     if (barEntry_) {
         barEntry_ = 0;
-        s.draws.push_back({Kind::RepaintBar, 0, kBar, 0});
+        s.actions.push_back({Kind::RepaintBar, 0, kBar, 0});
     }
     if (wasActive) {
         call(s, model_.endMenu(kBar));
@@ -250,7 +250,7 @@ void MenuMode::mark(Step& s, int level, int n, bool byPointer) {
     if (o.marked != n) {
         closeFrom(s, level + 1);
         open_[static_cast<std::size_t>(level)].marked = n;
-        s.draws.push_back({Kind::Repaint, level, menu, 0, n});
+        s.actions.push_back({Kind::Repaint, level, menu, 0, n});
         if (const Callback<void(int)> marked = model_.itemMarked(menu)) {
             s.calls.emplace_back(marked.source(), [marked, n] { marked(n); });
         }
@@ -262,7 +262,7 @@ void MenuMode::mark(Step& s, int level, int n, bool byPointer) {
 
 void MenuMode::open(Step& s, MenuId menu, int anchor) {
     open_.push_back({menu, 0});
-    s.draws.push_back({Kind::Open, levels() - 1, menu, anchor});
+    s.actions.push_back({Kind::Open, levels() - 1, menu, anchor});
 }
 
 void MenuMode::openSubmenu(Step& s, int level, int n, bool markFirst) {
@@ -310,7 +310,7 @@ void MenuMode::closeLevel(Step& s, int level) {
 void MenuMode::closeFrom(Step& s, int level) {
     while (levels() > level) {
         const MenuId menu = open_.back().menu;
-        s.draws.push_back({Kind::Close, levels() - 1, menu});
+        s.actions.push_back({Kind::Close, levels() - 1, menu});
         open_.pop_back();
         call(s, model_.endMenu(menu));
     }

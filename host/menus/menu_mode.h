@@ -34,7 +34,7 @@ class Model {
 };
 
 // One thing for the driver to do to the screen.
-struct Draw {
+struct ScreenAction {
     enum class Kind {
         Grab,       // take the pointer and keyboard for menu mode
         Ungrab,     // give them back
@@ -49,12 +49,12 @@ struct Draw {
     MenuId menu = kBar;
     int anchor = 0;
     int marked = 0;
-    friend bool operator==(const Draw&, const Draw&) = default;
+    friend bool operator==(const ScreenAction&, const ScreenAction&) = default;
 };
 
 // What one step of menu mode asks of the driver.
 struct Step {
-    std::vector<Draw> draws;
+    std::vector<ScreenAction> actions;
     std::vector<Callback<void()>> calls; // itemMarked already bound to its entry number
     bool handled = false;                // dialogKey: the key opened a menu
 };

@@ -94,16 +94,16 @@ namespace {
 
 // A bar's menu mode on the server: hit-testing for its decisions, and carrying out each step
 // (grabs, popups, repaints), then its callbacks.
-class Session {
+class MenuModeRunner {
   public:
-    explicit Session(XbpMenuBar& bar) : b_(Impl(bar)) {}
+    explicit MenuModeRunner(XbpMenuBar& bar) : b_(Impl(bar)) {}
 
     menus::MenuMode& mode() { return *b_.mode; }
 
     // Carries out a step; an error escaping a callback still leaves no grab and no popup.
     void run(const menus::Step& step) {
         try {
-            for (const menus::Draw& d : step.draws) {
+            for (const menus::ScreenAction& d : step.actions) {
                 apply(d);
             }
             for (const Callback<void()>& cb : step.calls) {
@@ -117,7 +117,7 @@ class Session {
 
     // Leaves menu mode without running any callback.
     void abandon() {
-        for (const menus::Draw& d : mode().abandon().draws) {
+        for (const menus::ScreenAction& d : mode().abandon().actions) {
             apply(d);
         }
         b_.openEntry = 0;
@@ -141,8 +141,8 @@ class Session {
     }
 
   private:
-    void apply(const menus::Draw& d) {
-        using Kind = menus::Draw::Kind;
+    void apply(const menus::ScreenAction& d) {
+        using Kind = menus::ScreenAction::Kind;
         switch (d.kind) {
         case Kind::Grab:
             grab();
@@ -177,7 +177,7 @@ class Session {
 
     // A bar's menu hangs below its strip entry; a submenu opens beside its entry, and on the
     // other side of its parent when it would leave the screen at the right.
-    void open(const menus::Draw& d) {
+    void open(const menus::ScreenAction& d) {
         auto object = std::static_pointer_cast<XbpMenu>(
             const_cast<XbpMenu*>(static_cast<const XbpMenu*>(d.menu))->shared_from_this());
         const auto anchor = static_cast<std::size_t>(d.anchor) - 1;
@@ -290,7 +290,7 @@ XbpMenuBar::XbpMenuBar(std::weak_ptr<XbpDialog> dialog)
 }
 
 XbpMenuBar::~XbpMenuBar() {
-    Session(*this).abandon();
+    MenuModeRunner(*this).abandon();
     Impl(*this).detach();
 }
 
@@ -305,7 +305,7 @@ int XbpMenuBar::addItem(MenuItem item) {
 }
 
 void XbpMenuBar::destroy() {
-    Session session(*this);
+    MenuModeRunner session(*this);
     session.run(session.mode().end());
     Impl(*this).detach();
     Impl(*this).items.clear();
@@ -319,13 +319,13 @@ void XbpMenuBar::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
         return;
     case event::Keyboard: // typed in the dialog
         if (mp1 && mp2) {
-            Session session(*this);
+            MenuModeRunner session(*this);
             session.run(session.mode().dialogKey(*mp1, *mp2));
         }
         return;
     case event::Internal: // a key under the menus' keyboard grab
         if (mp1) {
-            Session session(*this);
+            MenuModeRunner session(*this);
             session.run(session.mode().key(*mp1, mp2.value_or(0)));
         }
         return;
@@ -339,7 +339,7 @@ void XbpMenuBar::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
         }
         const int x = static_cast<int>(*mp1);
         const int y = x11::ToDeviceRow(static_cast<int>(*mp2), b.height);
-        Session session(*this);
+        MenuModeRunner session(*this);
         if (session.mode().active()) {
             session.run(session.mode().pointer(nEvent, session.hitAt(b.stripX + x, b.stripY + y)));
         } else if (nEvent == event::ButtonDown && y >= 0 && y < b.height) {
@@ -378,7 +378,7 @@ int XbpMenu::addItem(MenuItem item) {
 void XbpMenu::destroy() {
     if (Impl(*this).popup) {
         if (auto bar = barOf(*this)) {
-            Session session(*bar); // taken away while open
+            MenuModeRunner session(*bar); // taken away while open
             session.run(session.mode().end());
         }
     }
@@ -404,7 +404,7 @@ void XbpMenu::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
                mp1 && mp2) {
         const int x = m.popup->x + static_cast<int>(*mp1);
         const int y = m.popup->y + x11::ToDeviceRow(static_cast<int>(*mp2), m.popup->height);
-        Session session(*bar);
+        MenuModeRunner session(*bar);
         if (session.mode().active()) {
             session.run(session.mode().pointer(nEvent, session.hitAt(x, y)));
         }

@@ -12,13 +12,13 @@
 
 namespace {
 
-using host::menus::Draw;
 using host::menus::Hit;
 using host::menus::kBar;
 using host::menus::MenuId;
 using host::menus::MenuMode;
+using host::menus::ScreenAction;
 using host::menus::Step;
-using Kind = Draw::Kind;
+using Kind = ScreenAction::Kind;
 using Log = std::vector<std::string>;
 
 // The program's shape: a bar with "~Menu Test" (entries "~Updates" -> submenu, "~Reserve",
@@ -69,10 +69,10 @@ struct Tree final : host::menus::Model {
 struct Rig {
     Tree t;
     MenuMode mode{t};
-    std::vector<Draw> draws;
+    std::vector<ScreenAction> actions;
 
     void run(const Step& s) {
-        draws.insert(draws.end(), s.draws.begin(), s.draws.end());
+        actions.insert(actions.end(), s.actions.begin(), s.actions.end());
         for (const auto& cb : s.calls) {
             cb();
         }
@@ -87,9 +87,9 @@ struct Rig {
         press({-1, 0, 1});
         move({0, 1, 0});
         take();
-        draws.clear();
+        actions.clear();
     }
-    std::vector<Draw> takeDraws() { return std::exchange(draws, {}); }
+    std::vector<ScreenAction> takeActions() { return std::exchange(actions, {}); }
 };
 
 Hit inMenu(int level, int entry) {
@@ -103,18 +103,18 @@ const Hit kOutside{};
 TEST(MenuMode, PointerOpensMarksAndSlidesIntoTheSubmenuClosingItBeforeTheNextMark) {
     Rig r;
     r.press(onBar(1));
-    EXPECT_EQ(r.takeDraws(),
-              (std::vector<Draw>{
+    EXPECT_EQ(r.takeActions(),
+              (std::vector<ScreenAction>{
                   {Kind::Grab}, {Kind::RepaintBar, 0, kBar, 1}, {Kind::Open, 0, &r.t.menu, 1}}));
     r.release(onBar(1)); // the release of the opening press keeps the menu open
     EXPECT_TRUE(r.mode.active());
     r.move(inMenu(0, 2));
     r.move(inMenu(0, 2)); // resting on the same entry reports nothing again
     EXPECT_EQ(r.take(), (Log{"mark:menu:2"}));
-    r.takeDraws();
+    r.takeActions();
     r.move(inMenu(0, 1)); // "Updates": marked, and its submenu opens beside it
-    EXPECT_EQ(r.takeDraws(), (std::vector<Draw>{{Kind::Repaint, 0, &r.t.menu, 0, 1},
-                                                {Kind::Open, 1, &r.t.sub, 1}}));
+    EXPECT_EQ(r.takeActions(), (std::vector<ScreenAction>{{Kind::Repaint, 0, &r.t.menu, 0, 1},
+                                                          {Kind::Open, 1, &r.t.sub, 1}}));
     r.move(inMenu(1, 2));
     r.move(inMenu(0, 3));
     EXPECT_EQ(r.take(), (Log{"mark:menu:1", "mark:sub:2", "end:sub", "mark:menu:3"}));
@@ -122,11 +122,11 @@ TEST(MenuMode, PointerOpensMarksAndSlidesIntoTheSubmenuClosingItBeforeTheNextMar
 
     r.move(onBar(2)); // sliding onto a bar action opens nothing
     EXPECT_EQ(r.mode.levels(), 1);
-    r.takeDraws();
+    r.takeActions();
     r.press(kOutside);
     EXPECT_EQ(r.take(), (Log{"end:menu", "end:bar"}));
-    EXPECT_EQ(r.takeDraws(),
-              (std::vector<Draw>{
+    EXPECT_EQ(r.takeActions(),
+              (std::vector<ScreenAction>{
                   {Kind::Close, 0, &r.t.menu}, {Kind::Ungrab}, {Kind::RepaintBar, 0, kBar, 0}}));
     EXPECT_FALSE(r.mode.active());
     EXPECT_FALSE(r.mode.grabbed());
@@ -193,8 +193,8 @@ TEST(MenuMode, AbandonTakesEverythingDownWithoutRunningACallback) {
     r.openBoth();
     r.run(r.mode.abandon());
     EXPECT_TRUE(r.take().empty());
-    EXPECT_EQ(r.takeDraws(),
-              (std::vector<Draw>{
+    EXPECT_EQ(r.takeActions(),
+              (std::vector<ScreenAction>{
                   {Kind::Close, 1, &r.t.sub}, {Kind::Close, 0, &r.t.menu}, {Kind::Ungrab}}));
     EXPECT_FALSE(r.mode.active());
     EXPECT_EQ(r.mode.barEntry(), 0);

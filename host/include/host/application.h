@@ -46,7 +46,8 @@ std::string ProgramName();
 // The runtime's standard error system: one line "<program>: error: ..." on stderr, then the
 // process ends with exit code 1 (no core dump, nothing else runs).
 [[noreturn]] void ErrorSys(const std::exception& error);
-// The runtime's exit routine: closes this thread's display connection. Safe to run twice.
+// The runtime's exit routine: releases what this thread holds of the window system. Safe to
+// run twice.
 void AppExit();
 
 // Runtime settings by number; `Set` returns the previous value (0 for one never set).

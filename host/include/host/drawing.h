@@ -18,7 +18,8 @@ struct BitmapState;
 struct Access; // the runtime's way to the state behind these objects
 } // namespace detail
 
-// A font by its description, as fontconfig and pango read it ("Sans 10", "DejaVu Sans Bold 12").
+// A font by its description: family, styles and size in points ("Sans 10", "DejaVu Sans
+// Bold 12").
 struct Font {
     std::string description;
     friend bool operator==(const Font&, const Font&) = default;

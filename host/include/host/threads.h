@@ -1,6 +1,6 @@
 // The threads group: thread objects, each serving its runs on one persistent OS thread of its
-// own, so that per-thread resources (such as the X11 layer's thread-local display connection)
-// live as long as that OS thread and are reused from run to run.
+// own, so that per-thread resources (such as a window-system driver's per-thread state) live
+// as long as that OS thread and are reused from run to run.
 #pragma once
 
 #include <host/classes.h>
@@ -179,8 +179,8 @@ using PauseWait = bool (*)(std::chrono::steady_clock::time_point deadline);
 void SetPauseWait(PauseWait wait);
 
 // Work done once on each host thread's OS thread, in its first pause (a pause is idle time),
-// so that it is done before the thread needs it: the window-system driver opens the thread's
-// display connection and loads its fonts there. The pause still ends when it would have; a
+// so that it is done before the thread needs it: the window-system driver sets up what the
+// thread's first window and text need there. The pause still ends when it would have; a
 // stop request that comes meanwhile ends it once the work is done. nullptr: none.
 using WarmUp = void (*)();
 void SetThreadWarmUp(WarmUp warmUp);

@@ -42,7 +42,7 @@ class XbpPart : public std::enable_shared_from_this<XbpPart> {
     virtual void handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t = Nil);
 };
 
-// A window on the X server. Settings are given before `create`; `create` makes the window.
+// A window of the window system. Settings are given before `create`; `create` makes the window.
 class XbpWindow : public XbpPart {
   public:
     ~XbpWindow() override;
@@ -212,7 +212,7 @@ class XbpMenu : public XbpPart {
 
 // ---- The desktop -------------------------------------------------------------------------
 
-// The root window of the screen. Any thread may use it; each uses its own connection.
+// The whole desktop, every monitor. Any thread may use it.
 class XbpDesktop : public XbpWindow {
   public:
     ~XbpDesktop() override;

@@ -20,9 +20,10 @@ void reachConsole() {
 #ifdef _WIN32
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if ((out == nullptr || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
-        std::FILE* ignored = nullptr;
-        freopen_s(&ignored, "CONOUT$", "w", stdout);
-        freopen_s(&ignored, "CONOUT$", "w", stderr);
+        // Where the console cannot be opened, the text goes nowhere, as it would have anyway.
+        std::FILE* reopened = nullptr;
+        static_cast<void>(freopen_s(&reopened, "CONOUT$", "w", stdout));
+        static_cast<void>(freopen_s(&reopened, "CONOUT$", "w", stderr));
     }
 #endif
 }

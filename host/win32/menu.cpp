@@ -64,9 +64,12 @@ class MenuTable {
     UINT nextId_ = 100;
 };
 
+// Never destroyed: a menu can outlive the statics of this file (the application's focus or
+// post target, a static of its own, destroyed at process exit), and its destructor still
+// takes its entries out of the table.
 MenuTable& table() {
-    static MenuTable instance;
-    return instance;
+    static auto* const instance = new MenuTable;
+    return *instance;
 }
 
 // "~Reserve" becomes "&Reserve": the system underlines the mnemonic and matches its key. A

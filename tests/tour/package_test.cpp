@@ -70,11 +70,22 @@ TEST(Package, UnpacksIntoAScratchRootAndTheProgramThereRunsAndEndsWithEscape) {
     ASSERT_TRUE(unpacked.exited && unpacked.code == 0) << "dpkg -x failed: " << err;
     const fs::path link = root / "usr/bin/menutest";
     ASSERT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::read_symlink(link).is_relative()) << fs::read_symlink(link);
     const fs::path exe = fs::canonical(link);
-    EXPECT_EQ(exe, fs::canonical(root / "usr/lib/menutip/menutest"));
+    EXPECT_EQ(exe.parent_path().filename(), "menutip") << "a private folder: " << exe;
     EXPECT_TRUE(fs::exists(exe.parent_path() / "libuser32.so")) << "the window library beside it";
     EXPECT_TRUE(fs::exists(exe.parent_path() / "menutest-repaint"));
-    EXPECT_TRUE(fs::exists(root / "usr/share/applications/menutest.desktop"));
+    // A private library wants no ldconfig: the package has no maintainer scripts at all.
+    const std::string control = output("dpkg-deb -I '" + deb.string() + "'");
+    EXPECT_EQ(control.find("postinst"), std::string::npos) << control;
+    EXPECT_EQ(control.find("postrm"), std::string::npos) << control;
+    // What a distribution wants beside the program, under the names the AppStream id gives.
+    for (const char* file :
+         {"usr/share/applications/" MENUTIP_APP_ID ".desktop",
+          "usr/share/metainfo/" MENUTIP_APP_ID ".metainfo.xml", "usr/share/man/man1/menutest.1.gz",
+          "usr/share/doc/menutest/copyright", "usr/share/doc/menutest/changelog.gz"}) {
+        EXPECT_TRUE(fs::is_regular_file(root / file)) << file;
+    }
     for (const char* size : {"16x16", "32x32", "48x48"}) {
         EXPECT_TRUE(fs::exists(root / "usr/share/icons/hicolor" / size / "apps/menutest.png"))
             << "the icon the .desktop entry names, " << size;

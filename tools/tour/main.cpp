@@ -4,41 +4,52 @@
 #include "tipsize.h"
 #include "tour.h"
 
+#include <options.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: menutest-tour [--out DIR] [--no-timing-bounds]\n"
+    "usage: menutest-tour [--out DIR] [--no-timing-bounds] | --help | --version\n"
+    "Runs menutest as a person would, on $DISPLAY or a private Xvfb, and checks what it shows.\n"
     "  --out DIR            report and screenshots (default ./tour-out)\n"
-    "  --no-timing-bounds   report delays and CPU, check only function\n";
+    "  --no-timing-bounds   report delays and CPU, check only function\n"
+    "  --help               print this text and exit\n"
+    "  --version            print the version and exit\n";
+constexpr menutip::Command kCommand{.name = "menutest-tour", .usage = kUsage};
 
-bool parse(int argc, char** argv, tour::Options& options) {
+// Reads the options; an exit code when the tour should not run (--help, --version, unknown).
+std::optional<int> parse(int argc, char** argv, tour::Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--out" && i + 1 < argc) {
             options.out = argv[++i];
         } else if (arg == "--no-timing-bounds") {
             options.timingBounds = false;
+        } else if (arg == "--help" && argc == 2) {
+            return menutip::PrintHelp(kCommand);
+        } else if (arg == "--version" && argc == 2) {
+            return menutip::PrintVersion(kCommand);
         } else {
-            return false;
+            return menutip::RejectUsage(kCommand);
         }
     }
-    return true;
+    return std::nullopt;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     tour::Options options;
-    if (!parse(argc, argv, options)) {
-        std::fputs(kUsage, stderr);
-        return 2;
+    if (const auto code = parse(argc, argv, options)) {
+        return *code;
     }
     try {
         // The user's display when there is one; otherwise a server of the tour's own.

@@ -36,7 +36,7 @@ testx::Geometry placedTip(int px, int py, Size size, const testx::Geometry& moni
 
 } // namespace
 
-// ---- Step 2 ----------------------------------------------------------------------------------
+// ---- tipsOfTheMenu ---------------------------------------------------------------------------
 
 bool Tour::menusOpen(std::size_t count) {
     return testx::XServer::waitFor([&] { return menuprobe::openMenus(x_).size() == count; }, 2s);
@@ -205,7 +205,7 @@ void Tour::measureCpuWhileTipShows(const Tip& tip) {
 }
 
 bool Tour::tipsOfTheMenu() {
-    progress(2, "open \"Menu Test\" and rest on each entry");
+    progress("menu tips", "open \"Menu Test\" and rest on each entry");
     if (!record_.check("\"Menu Test\" opens on a click", "one menu open", "",
                        openMenuByPointer())) {
         return false;
@@ -244,7 +244,7 @@ bool Tour::tipsOfTheMenu() {
     return true;
 }
 
-// ---- Step 3 ----------------------------------------------------------------------------------
+// ---- stayAndLeave ----------------------------------------------------------------------------
 
 void Tour::stayThenLeave(const Tip& tip, Point p, const std::string& label) {
     // Sideways, so the pointer stays on the same entry: 8 pixels is still inside the square.
@@ -265,15 +265,15 @@ void Tour::stayThenLeave(const Tip& tip, Point p, const std::string& label) {
 }
 
 bool Tour::stayAndLeave() {
-    progress(3, "move the pointer 8 px (the tip stays), then 9 px (it goes)");
+    progress("stay and leave", "move the pointer 8 px (the tip stays), then 9 px (it goes)");
     stayThenLeave(lastTip_, lastPointer_, "Other option");
     return true;
 }
 
-// ---- Step 4 ----------------------------------------------------------------------------------
+// ---- tipsOfUpdates ---------------------------------------------------------------------------
 
 bool Tour::tipsOfUpdates() {
-    progress(4, "open \"Updates\", rest on its entries, leave with Escape");
+    progress("submenu tips", "open \"Updates\", rest on its entries, leave with Escape");
     const Point updates = entry(0, 1, 3);
     x_.movePointer(updates.x, updates.y);
     if (!record_.check("\"Updates\" opens its submenu", "two menus open", "", menusOpen(2))) {

@@ -90,8 +90,8 @@ bool Tour::run() {
     return record_.allPassed();
 }
 
-void Tour::progress(int step, const std::string& what) const {
-    std::fprintf(stderr, "tour [%d/%d] %s\n", step, kSteps, what.c_str());
+void Tour::progress(const char* step, const std::string& what) const {
+    std::fprintf(stderr, "tour [%s] %s\n", step, what.c_str());
 }
 
 double Tour::sinceStart(Clock::time_point t) const {
@@ -107,7 +107,7 @@ void Tour::screenshot(const std::string& file, const std::string& caption, testx
     }
 }
 
-// ---- Step 1 ----------------------------------------------------------------------------------
+// ---- startProgram ----------------------------------------------------------------------------
 
 bool Tour::activateDialog(const std::string& why) {
     const bool active = x_.activate(dialogWindow_);
@@ -134,7 +134,7 @@ testx::Geometry Tour::shotArea() const {
 }
 
 bool Tour::startProgram() {
-    progress(1, "start menutest in a fresh folder and wait for its dialog");
+    progress("start", "start menutest in a fresh folder and wait for its dialog");
     folder_ = options_.out / "program";
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);
@@ -213,7 +213,7 @@ bool Tour::startProgram() {
     return true;
 }
 
-// ---- Step 5 ----------------------------------------------------------------------------------
+// ---- chooseEntries ---------------------------------------------------------------------------
 
 std::optional<testx::Window> Tour::confirmBox() const {
     std::optional<testx::Window> box;
@@ -227,7 +227,7 @@ std::optional<testx::Window> Tour::confirmBox() const {
 }
 
 bool Tour::chooseEntries() {
-    progress(5, "choose \"Reserve\" with the pointer and \"Any Other Thing\" by keyboard");
+    progress("choose", "choose \"Reserve\" with the pointer and \"Any Other Thing\" by keyboard");
     if (!record_.check("\"Menu Test\" opens again", "one menu open", "", openMenuByPointer())) {
         return false;
     }
@@ -303,10 +303,10 @@ bool Tour::chooseEntries() {
     return closed && program_->running();
 }
 
-// ---- Step 6 ----------------------------------------------------------------------------------
+// ---- endProgram ------------------------------------------------------------------------------
 
 bool Tour::endProgram() {
-    progress(6, "press Escape; look at the exit code and the two captures");
+    progress("end", "press Escape; look at the exit code and the two captures");
     const pid_t pid = program_->pid();
     const auto hwm = statusKb(pid, "VmHWM");
     activateDialog("before the last Escape");
@@ -414,10 +414,11 @@ bool Tour::endProgram() {
     return true;
 }
 
-// ---- Step 7 ----------------------------------------------------------------------------------
+// ---- repaintRectangle ------------------------------------------------------------------------
 
 bool Tour::repaintRectangle() {
-    progress(7, "repaint the desktop rectangle (10, 20)-(110, 70) through menutest-repaint");
+    progress("repaint",
+             "repaint the desktop rectangle (10, 20)-(110, 70) through menutest-repaint");
     // A window of the tour's own over the rectangle, with its origin on the screen's.
     ExposeWindow cover(x_.display(), 0, 0, 300, 200);
     testx::XServer::waitFor([&] { return cover.drain().events > 0; }, 2s); // first map

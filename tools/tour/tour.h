@@ -57,7 +57,8 @@ class Tour {
         int y = 0;
     };
 
-    void progress(int step, const std::string& what) const;
+    // One line on stderr: the step's name and what it does.
+    void progress(const char* step, const std::string& what) const;
     // Gives the dialog the keyboard as a person would by clicking its title (a window
     // manager's _NET_ACTIVE_WINDOW, or the focus itself on a bare server).
     bool activateDialog(const std::string& why);
@@ -95,7 +96,7 @@ class Tour {
     double startedWall_ = 0; // wall-clock seconds, to compare with file times
     double paintedWall_ = 0;
     bool cpuMeasured_ = false;
-    Tip lastTip_; // the last tip of step 2, for step 3
+    Tip lastTip_; // the last tip of tipsOfTheMenu, for stayAndLeave
     Point lastPointer_;
 };
 

@@ -13,7 +13,6 @@
 namespace tour {
 
 inline constexpr const char* kTitle = "Testing Menu Creation";
-inline constexpr int kSteps = 7;
 
 // The tip's three colours.
 inline constexpr testx::Pixel kFill{255, 255, 180};

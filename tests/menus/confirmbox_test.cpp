@@ -14,7 +14,7 @@
 
 // Xlib last (its macros break the headers above); kept in this order on purpose.
 // clang-format off
-#include "menus/menu_probe.h"
+#include "support/menu_probe.h"
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 // clang-format on

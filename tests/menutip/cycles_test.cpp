@@ -1,7 +1,7 @@
 // A thousand show/hide cycles with random texts and delays leave no tip window, thread or X
 // connection behind.
 #include "menutip/tip_x.h"
-#include "threads/proc_counts.h"
+#include "support/proc_counts.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,7 +1,7 @@
 // The tip worker on the X server: when and where the tip appears, what it looks like, when it
 // goes, and the life of the worker object and its class.
 #include "menutip/tip_x.h"
-#include "threads/proc_counts.h"
+#include "support/proc_counts.h"
 
 #include <host/error.h>
 

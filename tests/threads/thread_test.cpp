@@ -1,6 +1,6 @@
 // Thread objects: one run per start on one persistent OS thread, waiting, repeating, quitting
 // and destruction on the object's own thread.
-#include "threads/proc_counts.h"
+#include "support/proc_counts.h"
 
 #include <host/error.h>
 #include <host/threads.h>

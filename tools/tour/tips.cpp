@@ -9,7 +9,7 @@
 #include <utility>
 
 // clang-format off
-#include "menus/menu_probe.h" // Xlib last: its macros break the headers above
+#include "support/menu_probe.h" // Xlib last: its macros break the headers above
 #include <X11/keysym.h>
 // clang-format on
 

@@ -20,7 +20,7 @@
 
 // clang-format off
 #include "expose.h"
-#include "menus/menu_probe.h" // Xlib last: its macros break the headers above
+#include "support/menu_probe.h" // Xlib last: its macros break the headers above
 #include <X11/keysym.h>
 // clang-format on
 

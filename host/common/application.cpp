@@ -2,7 +2,6 @@
 // the AppEvent loop over the driver's events, the application window and focus, and pauses.
 #include "core/program.h"
 #include "driver.h"
-#include "object_state.h"
 #include "services.h"
 #include "system/system.h"
 

@@ -2,7 +2,6 @@
 // the checks of gradients and bitmap sizes, and saving a bitmap with its warning.
 #include "core/bmp_file.h"
 #include "driver.h"
-#include "object_state.h"
 #include "services.h"
 
 #include <host/error.h>

@@ -1,6 +1,5 @@
 // Menus' shared half: the entries and callbacks, accessors, and which font a menu takes.
 #include "driver.h"
-#include "object_state.h"
 #include "services.h"
 
 #include <host/error.h>

@@ -1,7 +1,6 @@
 // The windows group's shared half: settings kept until a window needs them, presentation
 // parameters, accessors, placement rules, and the checks every driver makes alike.
 #include "driver.h"
-#include "object_state.h"
 #include "services.h"
 
 #include <host/error.h>

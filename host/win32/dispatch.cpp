@@ -1,14 +1,21 @@
 // Event dispatch on Win32: window messages of the calling thread are dispatched to the window
 // procedure, which queues the runtime events they make; the one message-pumping wait; errors
 // raised inside a window procedure carried past the system's frames.
+#include "dispatch.h"
+
 #include "../common/services.h"
+#include "coords.h"
+#include "drawing.h"
 #include "driver.h"
-#include "impl.h"
+#include "keys.h"
+#include "menu.h"
+#include "object_state.h"
 
 #include <host/error.h>
 
 #include <chrono>
 #include <deque>
+#include <mutex>
 
 namespace host::win32 {
 
@@ -147,6 +154,198 @@ void Win32Driver::waitForEvents(std::optional<std::chrono::milliseconds> timeout
 
 void Win32Driver::wake() {
     SetEvent(wake_.get());
+}
+
+// ---- The window procedure -------------------------------------------------------------------
+
+namespace {
+
+std::shared_ptr<XbpWindow> selfOf(detail::WindowImpl& w) {
+    return w.self.lock();
+}
+
+void queue(detail::WindowImpl& w, int code, Param mp1 = Nil, Param mp2 = Nil) {
+    if (auto self = selfOf(w)) {
+        win32::QueueEvent({code, mp1, mp2, std::move(self)});
+    }
+}
+
+void queuePointer(detail::WindowImpl& w, int code, LPARAM lp) {
+    const int x = static_cast<short>(LOWORD(lp));
+    const int y = static_cast<short>(HIWORD(lp));
+    queue(w, code, x, win32::ToDeviceRow(y, w.clientSize().height));
+}
+
+// The drawing area fills the dialog's client area (below the native menu bar).
+bool handleMessage(detail::WindowImpl& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp,
+                   LRESULT& result) {
+    auto dialog = w.dialog ? std::static_pointer_cast<XbpDialog>(selfOf(w)) : nullptr;
+    if (dialog && win32::HandleMenuMessage(hwnd, msg, wp, lp, result)) {
+        return true;
+    }
+    switch (msg) {
+    case WM_ERASEBKGND:
+        result = 1; // WM_PAINT paints everything
+        return true;
+    case WM_PAINT: {
+        PAINTSTRUCT ps{};
+        HDC dc = BeginPaint(hwnd, &ps);
+        if (dc) {
+            win32::PaintWindow(w, dc);
+        }
+        EndPaint(hwnd, &ps);
+        queue(w, event::Paint);
+        return true;
+    }
+    case WM_SIZE:
+        if (dialog) {
+            dialog->configure();
+            const Size outer = dialog->currentSize();
+            if (wp != SIZE_MINIMIZED) {
+                queue(w, event::Resize, outer.width, outer.height);
+            }
+        } else if (!w.isTopLevel()) {
+            w.size = Size{LOWORD(lp), HIWORD(lp)};
+            InvalidateRect(hwnd, nullptr, FALSE);
+        }
+        return true;
+    case WM_CLOSE:
+        if (dialog) {
+            queue(w, event::Close);
+            return true; // the program decides; the window stays until it is destroyed
+        }
+        return false;
+    case WM_MOUSEACTIVATE:
+        if (dialog && !dialog->titlebar() && dialog->alwaysOnTop()) {
+            result = MA_NOACTIVATE; // a tip never takes the focus from the menus
+            return true;
+        }
+        return false;
+    case WM_SETFOCUS:
+        if (dialog) {
+            // The client area takes the keys typed in a dialog.
+            if (auto area = dialog->drawingArea(); area && area->isCreated()) {
+                SetFocus(Impl(*area).hwnd);
+                return true;
+            }
+        }
+        queue(w, event::SetFocus);
+        return true;
+    case WM_KILLFOCUS:
+        queue(w, event::KillFocus);
+        return true;
+    case WM_KEYDOWN:
+        if (const auto code = win32::KeyWithoutCharacter(wp)) {
+            queue(w, event::Keyboard, *code, win32::Modifiers());
+            return true;
+        }
+        return false; // TranslateMessage makes its WM_CHAR
+    case WM_CHAR:
+        if (const auto code = win32::CharacterKey(wp)) {
+            queue(w, event::Keyboard, *code, win32::Modifiers());
+        }
+        return true;
+    case WM_MOUSEMOVE:
+        if (!w.pointerInside) {
+            // The system reports the pointer leaving only when asked, once per entry.
+            TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
+            w.pointerInside = TrackMouseEvent(&track) != 0;
+            queuePointer(w, event::Enter, lp);
+        }
+        queuePointer(w, event::Motion, lp);
+        return true;
+    case WM_MOUSELEAVE:
+        w.pointerInside = false;
+        queue(w, event::Leave);
+        return true;
+    case WM_LBUTTONDOWN:
+        queuePointer(w, event::ButtonDown, lp);
+        return true;
+    case WM_LBUTTONUP:
+        queuePointer(w, event::ButtonUp, lp);
+        return true;
+    case WM_RBUTTONDOWN:
+        queuePointer(w, event::RightDown, lp);
+        return true;
+    case WM_RBUTTONUP:
+        queuePointer(w, event::RightUp, lp);
+        return true;
+    case WM_MBUTTONDOWN:
+        queuePointer(w, event::MiddleDown, lp);
+        return true;
+    case WM_MBUTTONUP:
+        queuePointer(w, event::MiddleUp, lp);
+        return true;
+    default:
+        return false;
+    }
+}
+
+LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == kDestroySelf) {
+        DestroyWindow(hwnd);
+        return 0;
+    }
+    if (msg == WM_NCCREATE) {
+        const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lp);
+        auto* impl = static_cast<detail::WindowImpl*>(cs->lpCreateParams);
+        impl->hwnd = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl));
+    }
+    auto* w = reinterpret_cast<detail::WindowImpl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!w) {
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    }
+    if (msg == WM_NCDESTROY) {
+        // The object may outlive its window: it must not be reached through it any more.
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        w->hwnd = nullptr;
+        w->created = false;
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    }
+    LRESULT result = 0;
+    bool handled = false;
+    win32::Guarded(
+        [&] {
+            handled = handleMessage(*w, hwnd, msg, wp, lp, result);
+            return LRESULT{0};
+        },
+        0);
+    return handled ? result : DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+} // namespace
+
+HWND MakeWindow(detail::WindowImpl& w, DWORD exStyle, DWORD style, const std::wstring& title,
+                POINT at, Size size, HWND parent) {
+    w.thread = GetCurrentThreadId();
+    HWND hwnd =
+        CreateWindowExW(exStyle, win32::WindowClassName(), title.c_str(), style, at.x, at.y,
+                        size.width, size.height, parent, nullptr, GetModuleHandleW(nullptr), &w);
+    if (!hwnd) {
+        throw Error("XbpDialog:create", "the system cannot make the window",
+                    {std::to_string(GetLastError())});
+    }
+    return hwnd;
+}
+
+const wchar_t* WindowClassName() {
+    static constexpr wchar_t kName[] = L"HostRuntimeWindow";
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WNDCLASSEXW cls{};
+        cls.cbSize = sizeof cls;
+        cls.style = CS_HREDRAW | CS_VREDRAW;
+        cls.lpfnWndProc = windowProc;
+        cls.hInstance = GetModuleHandleW(nullptr);
+        cls.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        cls.lpszClassName = kName;
+        if (!RegisterClassExW(&cls)) {
+            throw Error("XbpDialog:create", "cannot register the window class",
+                        {std::to_string(GetLastError())});
+        }
+    });
+    return kName;
 }
 
 } // namespace host::win32

@@ -2,7 +2,9 @@
 // of its client area) or the screen's DC, fonts from descriptions, and the primitives with
 // GDI: boxes, text, copies (the desktop capture included), and a linear gradient of our own.
 #include "../common/services.h"
-#include "impl.h"
+#include "coords.h"
+#include "object_state.h"
+#include "system/utf16.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -69,6 +71,46 @@ void Surface::clear() {
         std::memset(bits_, 0,
                     static_cast<std::size_t>(stride()) * static_cast<std::size_t>(height_));
     }
+}
+
+} // namespace win32
+
+// ---- Painting a window ----------------------------------------------------------------------
+
+namespace win32 {
+
+void FillWith(HDC dc, const RECT& r, Color color) {
+    const win32::BrushPtr brush(CreateSolidBrush(win32::ToColorRef(color)));
+    FillRect(dc, &r, brush.get());
+}
+
+// A window's picture: a drawing area's bitmap, else what was drawn onto the window, else its
+// background colour.
+void PaintWindow(detail::WindowImpl& w, HDC dc) {
+    RECT client{};
+    GetClientRect(w.hwnd, &client);
+    const int cw = client.right;
+    const int ch = client.bottom;
+    if (w.bitmap && !Impl(*w.bitmap).surface.empty()) {
+        const win32::Surface& image = Impl(*w.bitmap).surface;
+        if (w.options & bmp::Scaled) {
+            // Scaled to fill the area, so a resized dialog still shows the whole picture.
+            SetStretchBltMode(dc, HALFTONE);
+            SetBrushOrgEx(dc, 0, 0, nullptr);
+            StretchBlt(dc, 0, 0, cw, ch, image.dc(), 0, 0, image.width(), image.height(), SRCCOPY);
+        } else {
+            FillWith(dc, client, w.bg);
+            BitBlt(dc, 0, ch - image.height(), image.width(), image.height(), image.dc(), 0, 0,
+                   SRCCOPY);
+        }
+        return;
+    }
+    if (!w.backing.empty()) {
+        FillWith(dc, client, w.bg);
+        BitBlt(dc, 0, 0, w.backing.width(), w.backing.height(), w.backing.dc(), 0, 0, SRCCOPY);
+        return;
+    }
+    FillWith(dc, client, w.bg);
 }
 
 } // namespace win32

@@ -3,7 +3,11 @@
 #include "driver.h"
 
 #include "../common/services.h"
-#include "impl.h"
+#include "coords.h"
+#include "dispatch.h"
+#include "drawing.h"
+#include "object_state.h"
+#include "system/utf16.h"
 
 #include <host/error.h>
 

@@ -5,7 +5,7 @@
 
 #include "../common/driver.h"
 #include "../common/services.h"
-#include "impl.h"
+#include "object_state.h"
 
 namespace host::win32 {
 

@@ -3,7 +3,8 @@
 // (itemMarked), WM_UNINITMENUPOPUP and WM_EXITMENULOOP end a menu and the menu mode (endMenu),
 // and WM_COMMAND, which arrives once the menus have closed, runs the chosen entry's action.
 #include "../common/services.h"
-#include "impl.h"
+#include "object_state.h"
+#include "system/utf16.h"
 
 #include <host/error.h>
 

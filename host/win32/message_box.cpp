@@ -1,7 +1,9 @@
 // The confirmation box on Win32: the system's own MessageBoxW.
 #include "../common/driver.h"
 #include "../common/services.h"
-#include "impl.h"
+#include "dispatch.h"
+#include "object_state.h"
+#include "system/utf16.h"
 
 #include <host/error.h>
 

@@ -1,7 +1,9 @@
 // Waiting for the pointer to move on a thread that runs no event loop (the tip worker): a
 // low-level mouse hook, installed by the waiting thread for the wait, wakes it; reading the
 // pointer every 10 ms is the fallback where the hook cannot be set.
-#include "impl.h"
+#include "coords.h"
+#include "dispatch.h"
+#include "object_state.h"
 
 #include <host/application.h>
 #include <host/threads.h>

@@ -3,7 +3,7 @@
 // screen's pixels are the bitmap's format (depth 24, BGRX), else through the socket, converted
 // from any TrueColor layout; between bitmaps cairo copies them.
 #include "coords.h"
-#include "impl.h"
+#include "object_state.h"
 #include "wayland_session.h"
 
 #include <host/error.h>

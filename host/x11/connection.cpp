@@ -2,7 +2,7 @@
 #include "connection.h"
 
 #include "../common/driver.h"
-#include "impl.h"
+#include "object_state.h"
 
 #include <host/application.h>
 #include <host/error.h>

@@ -36,4 +36,9 @@ DeviceRect CentreManaged(Connection& c, ::Window w, Size size, const DeviceRect&
 // manager owns _NET_WM_CM_S<screen>, the screen repainted over it. 500 ms at most.
 void DestroyManaged(Connection& c, ::Window w);
 
+// Maps a top-level window and returns once the server shows it: at once without a window
+// manager (and always for override-redirect windows), else after its MapNotify (a second at
+// most), which stays queued for the event loop.
+void MapAndWait(Connection& c, ::Window w, bool overrideRedirect);
+
 } // namespace host::x11

@@ -1,10 +1,13 @@
 // Dialogs and their drawing areas on X11. A dialog is a top-level window (managed, or
 // override-redirect for an undecorated always-on-top one such as a tip) holding a drawing area
 // child and, once asked for, a menu bar strip above it.
+#include "dialog.h"
+
 #include "../common/services.h"
 #include "coords.h"
-#include "impl.h"
-#include "menu_impl.h"
+#include "drawing.h"
+#include "menu_state.h"
+#include "object_state.h"
 #include "wm.h"
 
 #include <host/error.h>

@@ -7,9 +7,9 @@
 #include "connection.h"
 #include "coords.h"
 #include "driver.h"
-#include "impl.h"
 #include "keys.h"
-#include "menu_impl.h"
+#include "menu_state.h"
+#include "object_state.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -1,9 +1,11 @@
 // Presentation spaces, bitmaps and the graphics primitives, drawn with cairo and pango.
 // Host coordinates are converted to device coordinates only through coords.h.
+#include "drawing.h"
+
 #include "../common/services.h"
 #include "coords.h"
-#include "impl.h"
-#include "menu_impl.h"
+#include "menu_state.h"
+#include "object_state.h"
 
 #include <host/application.h>
 #include <host/error.h>

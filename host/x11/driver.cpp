@@ -5,8 +5,9 @@
 #include "connection.h"
 #include "coords.h"
 #include "desktop.h"
-#include "impl.h"
-#include "menu_impl.h"
+#include "drawing.h"
+#include "menu_state.h"
+#include "object_state.h"
 
 namespace host {
 

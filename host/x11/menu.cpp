@@ -4,8 +4,9 @@
 // Callbacks run from handleEvent, inside the program's own event loop.
 #include "../common/services.h"
 #include "coords.h"
-#include "impl.h"
-#include "menu_impl.h"
+#include "menu_state.h"
+#include "menus_draw.h"
+#include "object_state.h"
 #include "scheme.h"
 
 #include <host/error.h>

@@ -1,10 +1,13 @@
 // Drawing of menus: captions with their mnemonic letter underlined (a pango attribute, never
 // markup), the menu bar's strip, and the popup windows of open menus with their frame, marked
 // entry and submenu arrows.
+#include "menus_draw.h"
+
 #include "coords.h"
 #include "desktop.h"
-#include "impl.h"
-#include "menu_impl.h"
+#include "drawing.h"
+#include "menu_state.h"
+#include "object_state.h"
 #include "scheme.h"
 #include "wm.h"
 

@@ -1,7 +1,7 @@
 // Waiting for the pointer to move on a thread that runs no event loop (the tip worker): XInput 2
 // raw motion on the root wakes the thread, with reading the pointer every 10 ms as the fallback.
 #include "coords.h"
-#include "impl.h"
+#include "object_state.h"
 
 #include <host/application.h>
 #include <host/threads.h>

@@ -3,7 +3,7 @@
 // host/compositor instead, and a capture that gets none fails rather than saving black.
 #include "wayland_session.h"
 
-#include "impl.h"
+#include "object_state.h"
 
 #include <compositor.h>
 

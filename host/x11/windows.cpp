@@ -3,8 +3,9 @@
 // drawing areas are in dialog.cpp.
 #include "../common/services.h"
 #include "coords.h"
-#include "impl.h"
-#include "menu_impl.h"
+#include "desktop.h"
+#include "menu_state.h"
+#include "object_state.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -20,35 +21,6 @@ namespace host {
 
 using x11::Atoms;
 using x11::Connection;
-
-// Only MapNotify is taken from the queue while waiting, and it is put back.
-void x11::MapAndWait(Connection& c, ::Window w, bool overrideRedirect) {
-    Display* dpy = c.dpy();
-    XMapRaised(dpy, w);
-    if (overrideRedirect) {
-        // Mapped once the server has read the request; the round trip makes that true for
-        // every other client too when this returns.
-        XSync(dpy, False);
-        return;
-    }
-    // A round trip of its own: the map request is served before the answer.
-    XWindowAttributes attrs{};
-    if (XGetWindowAttributes(dpy, w, &attrs) && attrs.map_state == IsViewable) {
-        return;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    XEvent ev;
-    while (!XCheckTypedWindowEvent(dpy, w, MapNotify, &ev)) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return;
-        }
-        pollfd pfd{ConnectionNumber(dpy), POLLIN, 0};
-        ::poll(&pfd, 1, static_cast<int>(left.count()));
-    }
-    XPutBackEvent(dpy, &ev); // the event loop still learns of the map
-}
 
 // ---- WindowImpl --------------------------------------------------------------------------
 

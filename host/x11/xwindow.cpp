@@ -3,7 +3,7 @@
 
 #include "../common/driver.h"
 #include "desktop.h"
-#include "impl.h"
+#include "object_state.h"
 
 #include <algorithm>
 #include <utility>

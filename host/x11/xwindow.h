@@ -51,4 +51,9 @@ class XWindow {
     ::Window id_ = 0;
 };
 
+// The X event mask for windows made on the calling thread: input and exposure on the thread
+// that runs the event loop, none on threads without one (their windows never repaint, and
+// events nobody reads would pile up in the connection's queue).
+long EventMaskForThisThread(long wanted);
+
 } // namespace host::x11

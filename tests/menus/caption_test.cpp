@@ -5,7 +5,7 @@
 
 // Xlib last (its macros break the headers above); kept in this order on purpose.
 // clang-format off
-#include "menu_impl.h"
+#include "menu_state.h"
 // clang-format on
 
 namespace {

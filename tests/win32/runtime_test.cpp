@@ -2,7 +2,8 @@
 // the BMP writer replacing files, and the Win32 driver's windows, coordinates and monitors,
 // drawing, desktop capture, events, waits (pauses, the pointer), thread errors and native menus.
 #include "core/bmp_file.h"
-#include "win32/impl.h"
+#include "win32/coords.h"
+#include "win32/object_state.h"
 
 #include <host/application.h>
 #include <host/dll.h>

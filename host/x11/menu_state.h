@@ -4,7 +4,7 @@
 // pointer and key input reaches it, and it routes that input to the open menus.
 #pragma once
 
-#include "../common/object_state.h"
+#include "../common/driver.h"
 #include "connection.h"
 #include "handles.h"
 #include "menu_mode.h"
@@ -92,16 +92,6 @@ struct MenuImpl final : MenuState {
     // The strip entry (from 1) at an x position of the strip, or 0.
     int stripEntryAt(int x) const;
 };
-
-// Builds the menu's popup from its entries, shows it with its top left corner at a root
-// position and paints it. A popup that would leave the screen at the right ends at `altRight`
-// instead (for a submenu: the left edge of its parent). Sets the menu's popup.
-void OpenPopup(XbpMenu& menu, int rootX, int rootY, int altRight, bool dropdown,
-               ::Window transientFor);
-void PaintPopup(MenuImpl& menu);
-
-// The caption an entry shows: an action's caption, or a submenu's title.
-std::string EntryCaption(const MenuItem& item);
 
 } // namespace host::detail
 

@@ -1,7 +1,7 @@
 // The X11 state behind the public window and drawing objects. Only host/x11 sees this.
 #pragma once
 
-#include "../common/object_state.h"
+#include "../common/driver.h"
 #include "connection.h"
 #include "handles.h"
 #include "xwindow.h"
@@ -121,44 +121,3 @@ inline detail::BitmapImpl& Impl(const XbpBitmap& bitmap) {
     return static_cast<detail::BitmapImpl&>(State(bitmap));
 }
 } // namespace host
-
-namespace host::x11 {
-
-// The X event mask for windows made on the calling thread: input and exposure on the thread
-// that runs the event loop, none on threads without one (their windows never repaint, and
-// events nobody reads would pile up in the connection's queue).
-long EventMaskForThisThread(long wanted);
-
-// Paints a drawing area's background and bitmap; used for its Paint event.
-void PaintDrawingArea(detail::WindowImpl& w);
-
-// The menu bar's strip height for a font, in pixels.
-int MenuBarHeight(const Font& font);
-
-// Loads the font configuration and the default font (run once, on any thread).
-void WarmFonts();
-// Pays on the calling thread what its first window and text would: its connection, XInput 2,
-// its fonts, cairo's state for the display and the glyphs of printable ASCII on the server.
-void WarmThread();
-
-// Maps a top-level window and returns once the server shows it: at once without a window
-// manager (and always for override-redirect windows), else after its MapNotify (a second at
-// most), which stays queued for the event loop.
-void MapAndWait(Connection& c, ::Window w, bool overrideRedirect);
-
-// Puts the pixels of `px` on `window`, their top left corner at device (x, y), through the
-// connection's shared band a strip at a time (each synced before the band is filled again);
-// what falls outside the window's `area` is left out. False, with nothing drawn, when the band
-// cannot serve (no MIT-SHM, or a screen whose pixels are not 32-bit BGRX).
-bool PutInStrips(Connection& c, ::Window window, const detail::PixelBuffer& px, int x, int y,
-                 Size area);
-
-// Makes a colour number cairo's current source.
-void SetSource(cairo_t* cr, Color c);
-
-// Text layout in a font, for measuring and drawing.
-LayoutPtr MakeLayout(cairo_t* cr, const Font& font, const std::string& text);
-// The size of a text in a font as it is drawn, measured on the calling thread's scratch surface.
-Size MeasureText(const Font& font, const std::string& text);
-
-} // namespace host::x11

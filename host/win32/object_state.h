@@ -1,0 +1,111 @@
+// The Win32 state behind the public window, drawing and menu objects: the core's state types
+// with the driver's handles. Only host/win32 sees this.
+#pragma once
+
+#include "../common/driver.h"
+#include "drawing.h"
+#include "handles.h"
+
+#include <host/application.h>
+#include <host/drawing.h>
+#include <host/windows.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host::detail {
+
+struct BitmapImpl final : BitmapState {
+    win32::Surface surface;
+
+    Size size() const override { return {surface.width(), surface.height()}; }
+};
+
+struct WindowImpl;
+
+struct PresSpaceImpl final : PresSpaceState {
+    enum class Target { Unbound, ToBitmap, ToWindow, ToScreen };
+    Target target = Target::Unbound;
+    BitmapImpl* bitmap = nullptr; // the bitmap this space is bound to (it unbinds on death)
+    WindowImpl* window = nullptr; // the window it was locked from
+    std::unique_ptr<win32::WindowDc> screen; // the screen's DC, for the desktop's space
+
+    // The DC drawing goes to, or nullptr when there is none; `height` for conversion.
+    HDC dc();
+    int height() const;
+    Size size() const;
+    void flush(); // after drawing: a window's pixels reach the screen
+};
+
+struct WindowImpl final : WindowState {
+    ~WindowImpl() override;
+
+    HWND hwnd = nullptr;
+    DWORD thread = 0;           // the thread that made the window, the only one that may destroy it
+    win32::Surface backing;     // what was drawn straight onto the window, for repainting
+    bool pointerInside = false; // between the Enter and Leave events
+
+    void showWindow() override;
+    void hideWindow() override;
+    void destroyWindow() override;
+    Size windowSize() const override;
+    Point windowPos() const override;
+    void moved(Point pos, Size size) override;
+    void resized(Point pos, Size size) override;
+    void backgroundChanged() override;
+    void repaint() override;
+    void createDialogWindow(const DialogState& settings) override;
+    Size clientSize() const override;
+    void createAreaWindow(WindowState& dialog) override;
+    void forgetWindow() override;
+    void layOut(const DialogState& settings) override;
+    void titleChanged(const std::string& title) override;
+    int parentHeight() const;
+};
+
+struct MenuImpl final : MenuState {
+    MenuImpl() = default;
+    ~MenuImpl() override;
+
+    std::vector<UINT> ids; // the command id of each action entry (0 for a submenu)
+    win32::MenuPtr menu;
+    // A menu bar: the window it is attached to.
+    HWND window = nullptr;
+
+    // Makes the native menu (a bar or a popup) on first use.
+    HMENU ensure(bool bar, const std::shared_ptr<XbpPart>& owner);
+    // Rebuilds the native menu's entries from `items`.
+    void fill();
+
+    // A bar: attached to its dialog's window (filled from its entries), and taken off it, so
+    // that destroying the window leaves the menus alone.
+    void attachTo(XbpMenuBar& bar, WindowState& dialog) override;
+    void detach() override;
+};
+
+} // namespace host::detail
+
+namespace host {
+inline detail::WindowImpl& Impl(const XbpWindow& w) {
+    return static_cast<detail::WindowImpl&>(State(w));
+}
+inline detail::PresSpaceImpl& Impl(const XbpPresSpace& ps) {
+    return static_cast<detail::PresSpaceImpl&>(State(ps));
+}
+inline detail::BitmapImpl& Impl(const XbpBitmap& bitmap) {
+    return static_cast<detail::BitmapImpl&>(State(bitmap));
+}
+inline detail::MenuImpl& Impl(const XbpMenuBar& bar) {
+    return static_cast<detail::MenuImpl&>(State(bar));
+}
+inline detail::MenuImpl& Impl(const XbpMenu& menu) {
+    return static_cast<detail::MenuImpl&>(State(menu));
+}
+} // namespace host

@@ -83,6 +83,30 @@ Color XbpPresSpace::setColor(std::optional<Color> color) {
 
 // ---- XbpBitmap --------------------------------------------------------------------------
 
+XbpBitmap::XbpBitmap() : impl_(detail::TheDriver().newBitmapState()) {}
+
+XbpBitmap::~XbpBitmap() {
+    if (impl_->ps) {
+        State(*impl_->ps).unbind();
+    }
+}
+
+std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace> ps) {
+    auto previous = impl_->ps;
+    if (previous) {
+        State(*previous).unbind();
+    }
+    if (ps) {
+        detail::PresSpaceState& p = State(*ps);
+        if (p.drawsOnWindow()) {
+            throw Error("XbpBitmap:presSpace", "the presentation space belongs to a window");
+        }
+        p.bindTo(*impl_);
+    }
+    impl_->ps = std::move(ps);
+    return previous;
+}
+
 std::shared_ptr<XbpBitmap> XbpBitmap::New() {
     return std::shared_ptr<XbpBitmap>(new XbpBitmap());
 }

@@ -97,6 +97,15 @@ struct PresSpaceState {
     Color color = 0;
     Font font;
     bool created = false;
+
+    // A window's space is unlocked: what was drawn is on the screen when this returns, and the
+    // space lets go of what it drew through.
+    virtual void unlocked() = 0;
+    // Whether the space draws on a window (or the desktop): such a space is never a bitmap's.
+    virtual bool drawsOnWindow() const = 0;
+    // From now on the space draws into the bitmap; unbind() ends that.
+    virtual void bindTo(BitmapState& bitmap) = 0;
+    virtual void unbind() = 0;
 };
 
 struct BitmapState {
@@ -206,6 +215,7 @@ class Driver {
     // ---- The state behind the public objects, of the driver's own types
     virtual std::unique_ptr<WindowState> newWindowState() = 0;
     virtual std::unique_ptr<PresSpaceState> newPresSpaceState() = 0;
+    virtual std::unique_ptr<BitmapState> newBitmapState() = 0;
     virtual std::unique_ptr<MenuState> newMenuState() = 0;
 
     // ---- Start and end of the program (on the start thread)

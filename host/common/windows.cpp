@@ -152,6 +152,18 @@ Point XbpWindow::currentPos() const {
     return w.created ? w.windowPos() : w.pos.value_or(Point{});
 }
 
+void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
+    detail::WindowState& w = *impl_;
+    auto& locked = ps ? ps : w.lockedPS;
+    if (!locked) {
+        return;
+    }
+    State(*locked).unlocked();
+    if (!ps || ps == w.lockedPS) {
+        w.lockedPS.reset();
+    }
+}
+
 Color XbpWindow::setColorBG(std::optional<Color> color) {
     detail::WindowState& w = *impl_;
     const Color previous = w.bg;

@@ -272,6 +272,25 @@ void PresSpaceImpl::flush() {
     }
 }
 
+void PresSpaceImpl::unlocked() {
+    flush();
+    screen.reset();
+}
+
+bool PresSpaceImpl::drawsOnWindow() const {
+    return target == Target::ToWindow || target == Target::ToScreen;
+}
+
+void PresSpaceImpl::bindTo(BitmapState& b) {
+    target = Target::ToBitmap;
+    bitmap = &static_cast<BitmapImpl&>(b);
+}
+
+void PresSpaceImpl::unbind() {
+    bitmap = nullptr;
+    target = Target::Unbound;
+}
+
 } // namespace detail
 
 namespace {
@@ -300,33 +319,6 @@ Size XbpPresSpace::size() const {
 }
 
 // ---- XbpBitmap -------------------------------------------------------------------------
-
-XbpBitmap::XbpBitmap() : impl_(std::make_unique<detail::BitmapImpl>()) {}
-
-XbpBitmap::~XbpBitmap() {
-    if (Impl(*this).ps) {
-        Impl(*Impl(*this).ps).bitmap = nullptr;
-        Impl(*Impl(*this).ps).target = Target::Unbound;
-    }
-}
-
-std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace> ps) {
-    auto previous = Impl(*this).ps;
-    if (previous) {
-        Impl(*previous).bitmap = nullptr;
-        Impl(*previous).target = Target::Unbound;
-    }
-    if (ps) {
-        auto& p = Impl(*ps);
-        if (p.target == Target::ToWindow || p.target == Target::ToScreen) {
-            throw Error("XbpBitmap:presSpace", "the presentation space belongs to a window");
-        }
-        p.target = Target::ToBitmap;
-        p.bitmap = &Impl(*this);
-    }
-    Impl(*this).ps = std::move(ps);
-    return previous;
-}
 
 bool XbpBitmap::make(int width, int height) {
     CheckBitmapSize(width, height);

@@ -54,6 +54,10 @@ std::unique_ptr<detail::PresSpaceState> Win32Driver::newPresSpaceState() {
     return std::make_unique<detail::PresSpaceImpl>();
 }
 
+std::unique_ptr<detail::BitmapState> Win32Driver::newBitmapState() {
+    return std::make_unique<detail::BitmapImpl>();
+}
+
 std::unique_ptr<detail::MenuState> Win32Driver::newMenuState() {
     return std::make_unique<detail::MenuImpl>();
 }

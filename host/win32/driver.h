@@ -13,6 +13,7 @@ class Win32Driver final : public detail::Driver {
   public:
     std::unique_ptr<detail::WindowState> newWindowState() override;
     std::unique_ptr<detail::PresSpaceState> newPresSpaceState() override;
+    std::unique_ptr<detail::BitmapState> newBitmapState() override;
     std::unique_ptr<detail::MenuState> newMenuState() override;
 
     Win32Driver();

@@ -42,6 +42,10 @@ struct PresSpaceImpl final : PresSpaceState {
     int height() const;
     Size size() const;
     void flush(); // after drawing: a window's pixels reach the screen
+    void unlocked() override;
+    bool drawsOnWindow() const override;
+    void bindTo(BitmapState& bitmap) override;
+    void unbind() override;
 };
 
 struct WindowImpl final : WindowState {

@@ -157,17 +157,4 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
     return w.lockedPS;
 }
 
-void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
-    detail::WindowImpl& w = Impl(*this);
-    auto& locked = ps ? ps : w.lockedPS;
-    if (!locked) {
-        return;
-    }
-    Impl(*locked).flush();
-    Impl(*locked).screen.reset();
-    if (!ps || ps == w.lockedPS) {
-        w.lockedPS.reset();
-    }
-}
-
 } // namespace host

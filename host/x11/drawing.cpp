@@ -148,6 +148,28 @@ void PresSpaceImpl::flush() {
     }
 }
 
+void PresSpaceImpl::unlocked() {
+    flush();
+    if (conn) {
+        XSync(conn->dpy(), False); // the server has the pixels
+    }
+    windowSurface.reset();
+}
+
+bool PresSpaceImpl::drawsOnWindow() const {
+    return target == Target::ToWindow;
+}
+
+void PresSpaceImpl::bindTo(BitmapState& b) {
+    target = Target::ToBitmap;
+    bitmap = &static_cast<BitmapImpl&>(b);
+}
+
+void PresSpaceImpl::unbind() {
+    bitmap = nullptr;
+    target = Target::Unbound;
+}
+
 } // namespace detail
 
 namespace x11 {
@@ -288,33 +310,6 @@ Size XbpPresSpace::size() const {
 }
 
 // ---- XbpBitmap -------------------------------------------------------------------------
-
-XbpBitmap::XbpBitmap() : impl_(std::make_unique<detail::BitmapImpl>()) {}
-
-XbpBitmap::~XbpBitmap() {
-    if (Impl(*this).ps) {
-        Impl(*Impl(*this).ps).bitmap = nullptr;
-        Impl(*Impl(*this).ps).target = detail::PresSpaceImpl::Target::Unbound;
-    }
-}
-
-std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace> ps) {
-    auto previous = Impl(*this).ps;
-    if (previous) {
-        Impl(*previous).bitmap = nullptr;
-        Impl(*previous).target = detail::PresSpaceImpl::Target::Unbound;
-    }
-    if (ps) {
-        auto& p = Impl(*ps);
-        if (p.target == detail::PresSpaceImpl::Target::ToWindow) {
-            throw Error("XbpBitmap:presSpace", "the presentation space belongs to a window");
-        }
-        p.target = detail::PresSpaceImpl::Target::ToBitmap;
-        p.bitmap = &Impl(*this);
-    }
-    Impl(*this).ps = std::move(ps);
-    return previous;
-}
 
 bool XbpBitmap::make(int width, int height) {
     CheckBitmapSize(width, height);

@@ -25,6 +25,10 @@ std::unique_ptr<detail::PresSpaceState> X11Driver::newPresSpaceState() {
     return std::make_unique<detail::PresSpaceImpl>();
 }
 
+std::unique_ptr<detail::BitmapState> X11Driver::newBitmapState() {
+    return std::make_unique<detail::BitmapImpl>();
+}
+
 std::unique_ptr<detail::MenuState> X11Driver::newMenuState() {
     return std::make_unique<detail::MenuImpl>();
 }

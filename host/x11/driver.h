@@ -14,6 +14,7 @@ class X11Driver final : public detail::Driver {
   public:
     std::unique_ptr<detail::WindowState> newWindowState() override;
     std::unique_ptr<detail::PresSpaceState> newPresSpaceState() override;
+    std::unique_ptr<detail::BitmapState> newBitmapState() override;
     std::unique_ptr<detail::MenuState> newMenuState() override;
 
     void programStarting() override;

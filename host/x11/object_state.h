@@ -78,6 +78,10 @@ struct PresSpaceImpl final : PresSpaceState {
     cairo_surface_t* surface();
     int height() const;
     void flush(); // after drawing: a window's pixels go to the server (or wait for unlock)
+    void unlocked() override;
+    bool drawsOnWindow() const override;
+    void bindTo(BitmapState& bitmap) override;
+    void unbind() override;
 };
 
 struct WindowImpl final : WindowState {

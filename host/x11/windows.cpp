@@ -136,20 +136,4 @@ std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
     return w.lockedPS;
 }
 
-void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
-    detail::WindowImpl& w = Impl(*this);
-    auto& locked = ps ? ps : w.lockedPS;
-    if (!locked) {
-        return;
-    }
-    Impl(*locked).flush();
-    if (Impl(*locked).conn) {
-        XSync(Impl(*locked).conn->dpy(), False); // the server has the pixels
-    }
-    Impl(*locked).windowSurface.reset();
-    if (!ps || ps == w.lockedPS) {
-        w.lockedPS.reset();
-    }
-}
-
 } // namespace host

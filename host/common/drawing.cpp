@@ -87,21 +87,21 @@ XbpBitmap::XbpBitmap() : impl_(detail::TheDriver().newBitmapState()) {}
 
 XbpBitmap::~XbpBitmap() {
     if (impl_->ps) {
-        State(*impl_->ps).unbind();
+        State(*impl_->ps).bindTo(nullptr);
     }
 }
 
 std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace(std::shared_ptr<XbpPresSpace> ps) {
     auto previous = impl_->ps;
     if (previous) {
-        State(*previous).unbind();
+        State(*previous).bindTo(nullptr);
     }
     if (ps) {
         detail::PresSpaceState& p = State(*ps);
         if (p.drawsOnWindow()) {
             throw Error("XbpBitmap:presSpace", "the presentation space belongs to a window");
         }
-        p.bindTo(*impl_);
+        p.bindTo(impl_.get());
     }
     impl_->ps = std::move(ps);
     return previous;

@@ -101,11 +101,20 @@ struct PresSpaceState {
     // A window's space is unlocked: what was drawn is on the screen when this returns, and the
     // space lets go of what it drew through.
     virtual void unlocked() = 0;
-    // Whether the space draws on a window (or the desktop): such a space is never a bitmap's.
-    virtual bool drawsOnWindow() const = 0;
-    // From now on the space draws into the bitmap; unbind() ends that.
-    virtual void bindTo(BitmapState& bitmap) = 0;
-    virtual void unbind() = 0;
+    // Where the space draws: nowhere yet, into a bitmap, on a window, or on the screen (the
+    // desktop, for a driver that draws on it through a screen device).
+    enum class Target { Unbound, ToBitmap, ToWindow, ToScreen };
+    Target target = Target::Unbound;
+
+    // A space that draws on a window or the screen is never a bitmap's.
+    bool drawsOnWindow() const { return target == Target::ToWindow || target == Target::ToScreen; }
+    // The space draws into the bitmap, or (nullptr) into nothing.
+    void bindTo(BitmapState* bitmap) {
+        target = bitmap ? Target::ToBitmap : Target::Unbound;
+        boundTo(bitmap);
+    }
+    // Keeps the bitmap (of the driver's type) the space now draws into; nullptr: none.
+    virtual void boundTo(BitmapState* bitmap) = 0;
 };
 
 struct BitmapState {

@@ -277,18 +277,8 @@ void PresSpaceImpl::unlocked() {
     screen.reset();
 }
 
-bool PresSpaceImpl::drawsOnWindow() const {
-    return target == Target::ToWindow || target == Target::ToScreen;
-}
-
-void PresSpaceImpl::bindTo(BitmapState& b) {
-    target = Target::ToBitmap;
-    bitmap = &static_cast<BitmapImpl&>(b);
-}
-
-void PresSpaceImpl::unbind() {
-    bitmap = nullptr;
-    target = Target::Unbound;
+void PresSpaceImpl::boundTo(BitmapState* b) {
+    bitmap = static_cast<BitmapImpl*>(b);
 }
 
 } // namespace detail

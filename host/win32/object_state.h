@@ -31,8 +31,6 @@ struct BitmapImpl final : BitmapState {
 struct WindowImpl;
 
 struct PresSpaceImpl final : PresSpaceState {
-    enum class Target { Unbound, ToBitmap, ToWindow, ToScreen };
-    Target target = Target::Unbound;
     BitmapImpl* bitmap = nullptr; // the bitmap this space is bound to (it unbinds on death)
     WindowImpl* window = nullptr; // the window it was locked from
     std::unique_ptr<win32::WindowDc> screen; // the screen's DC, for the desktop's space
@@ -43,9 +41,7 @@ struct PresSpaceImpl final : PresSpaceState {
     Size size() const;
     void flush(); // after drawing: a window's pixels reach the screen
     void unlocked() override;
-    bool drawsOnWindow() const override;
-    void bindTo(BitmapState& bitmap) override;
-    void unbind() override;
+    void boundTo(BitmapState* bitmap) override;
 };
 
 struct WindowImpl final : WindowState {

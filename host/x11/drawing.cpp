@@ -156,18 +156,8 @@ void PresSpaceImpl::unlocked() {
     windowSurface.reset();
 }
 
-bool PresSpaceImpl::drawsOnWindow() const {
-    return target == Target::ToWindow;
-}
-
-void PresSpaceImpl::bindTo(BitmapState& b) {
-    target = Target::ToBitmap;
-    bitmap = &static_cast<BitmapImpl&>(b);
-}
-
-void PresSpaceImpl::unbind() {
-    bitmap = nullptr;
-    target = Target::Unbound;
+void PresSpaceImpl::boundTo(BitmapState* b) {
+    bitmap = static_cast<BitmapImpl*>(b);
 }
 
 } // namespace detail

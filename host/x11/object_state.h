@@ -63,8 +63,6 @@ struct BitmapImpl final : BitmapState {
 };
 
 struct PresSpaceImpl final : PresSpaceState {
-    enum class Target { Unbound, ToBitmap, ToWindow };
-    Target target = Target::Unbound;
     BitmapImpl* bitmap = nullptr; // the bitmap this space is bound to (it unbinds on death)
     std::shared_ptr<x11::Connection> conn;
     ::Window window = 0;
@@ -79,9 +77,7 @@ struct PresSpaceImpl final : PresSpaceState {
     int height() const;
     void flush(); // after drawing: a window's pixels go to the server (or wait for unlock)
     void unlocked() override;
-    bool drawsOnWindow() const override;
-    void bindTo(BitmapState& bitmap) override;
-    void unbind() override;
+    void boundTo(BitmapState* bitmap) override;
 };
 
 struct WindowImpl final : WindowState {

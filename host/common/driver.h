@@ -71,6 +71,10 @@ struct WindowState {
     virtual void resized(Point pos, Size size) = 0;
     // `bg` changed: the window repaints with it.
     virtual void backgroundChanged() = 0;
+    // A new presentation space for the window (lockPS): from now on it draws on the window.
+    virtual void aimAtWindow(PresSpaceState& space) = 0;
+    // At every lockPS: the window's space follows the window's current size.
+    virtual void fitLockedSpace(PresSpaceState& space) = 0;
     // What the window shows changed (a drawing area's bitmap or options): it paints again.
     virtual void repaint() = 0;
 
@@ -253,6 +257,9 @@ class Driver {
     // ---- The desktop, focus, placement and the pointer
     // The desktop's size in pixels (every monitor).
     virtual Size desktopSize() = 0;
+    // A new presentation space that draws on (and copies from) the desktop, for the calling
+    // thread.
+    virtual void aimAtDesktop(PresSpaceState& space) = 0;
     // Gives the keyboard focus to the window (nullptr or the desktop: to no window of ours).
     virtual void setInputFocus(const std::shared_ptr<XbpWindow>& window) = 0;
     // Centres a top-level window on the monitor that holds the pointer, frame included.

@@ -152,6 +152,30 @@ Point XbpWindow::currentPos() const {
     return w.created ? w.windowPos() : w.pos.value_or(Point{});
 }
 
+std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
+    detail::WindowState& w = *impl_;
+    if (w.desktop) {
+        // Every caller gets a space of its own.
+        auto ps = XbpPresSpace::New();
+        detail::PresSpaceState& p = State(*ps);
+        detail::TheDriver().aimAtDesktop(p);
+        p.font = w.font;
+        p.created = true;
+        return ps;
+    }
+    requireCreated(w, "XbpWindow:lockPS");
+    if (!w.lockedPS) {
+        w.lockedPS = XbpPresSpace::New();
+        detail::PresSpaceState& p = State(*w.lockedPS);
+        w.aimAtWindow(p);
+        p.font = w.font;
+        p.color = w.fg;
+        p.created = true;
+    }
+    w.fitLockedSpace(State(*w.lockedPS));
+    return w.lockedPS;
+}
+
 void XbpWindow::unlockPS(std::shared_ptr<XbpPresSpace> ps) {
     detail::WindowState& w = *impl_;
     auto& locked = ps ? ps : w.lockedPS;

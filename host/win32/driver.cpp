@@ -88,6 +88,16 @@ Size Win32Driver::desktopSize() {
     return ScreenSize();
 }
 
+void Win32Driver::aimAtDesktop(detail::PresSpaceState& space) {
+    // On the screen's DC. It starts at the primary monitor; the desktop starts at the virtual
+    // screen's top left, which lies to the left of or above it when another monitor does.
+    auto& p = static_cast<detail::PresSpaceImpl&>(space);
+    p.target = detail::PresSpaceImpl::Target::ToScreen;
+    p.screen = std::make_unique<WindowDc>(nullptr);
+    const RECT desktop = DesktopRect();
+    SetViewportOrgEx(p.screen->get(), desktop.left, desktop.top, nullptr);
+}
+
 void Win32Driver::setInputFocus(const std::shared_ptr<XbpWindow>& window) {
     // Only a window of the calling thread can take the keyboard focus; others keep theirs.
     if (window && window->isCreated() && !Impl(*window).desktop &&

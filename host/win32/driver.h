@@ -27,6 +27,7 @@ class Win32Driver final : public detail::Driver {
     void wake() override;
 
     Size desktopSize() override;
+    void aimAtDesktop(detail::PresSpaceState& space) override;
     void setInputFocus(const std::shared_ptr<XbpWindow>& window) override;
     void centreTopLevel(const std::shared_ptr<XbpWindow>& window) override;
     Point pointerPos() override;

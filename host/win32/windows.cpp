@@ -101,6 +101,23 @@ void WindowImpl::destroyWindow() {
 
 namespace detail {
 
+void WindowImpl::aimAtWindow(PresSpaceState& space) {
+    auto& p = static_cast<PresSpaceImpl&>(space);
+    p.target = PresSpaceImpl::Target::ToWindow;
+    p.window = this;
+}
+
+void WindowImpl::fitLockedSpace(PresSpaceState&) {
+    // Drawing goes to a picture of the client area that also serves its repaints.
+    const Size client = clientSize();
+    if (backing.width() != client.width || backing.height() != client.height) {
+        if (client.width > 0 && client.height > 0 && backing.make(client.width, client.height)) {
+            RECT r{0, 0, client.width, client.height};
+            win32::FillWith(backing.dc(), r, bg);
+        }
+    }
+}
+
 // Where the window now lies: its lower left corner at `pos` (host coordinates), the top above.
 void WindowImpl::moved(Point pos, Size size) {
     WindowImpl& w = *this;
@@ -119,42 +136,5 @@ void WindowImpl::resized(Point pos, Size size) {
 }
 
 } // namespace detail
-
-std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
-    detail::WindowImpl& w = Impl(*this);
-    if (w.desktop) {
-        // Every caller gets a space of its own on the screen's DC.
-        auto ps = XbpPresSpace::New();
-        auto& p = Impl(*ps);
-        p.target = detail::PresSpaceImpl::Target::ToScreen;
-        p.screen = std::make_unique<win32::WindowDc>(nullptr);
-        // The screen DC starts at the primary monitor; the desktop starts at the virtual
-        // screen's top left, which lies to the left of or above it when another monitor does.
-        const RECT desktop = win32::DesktopRect();
-        SetViewportOrgEx(p.screen->get(), desktop.left, desktop.top, nullptr);
-        p.font = w.font;
-        p.created = true;
-        return ps;
-    }
-    requireCreated(w, "XbpWindow:lockPS");
-    if (!w.lockedPS) {
-        w.lockedPS = XbpPresSpace::New();
-        auto& p = Impl(*w.lockedPS);
-        p.target = detail::PresSpaceImpl::Target::ToWindow;
-        p.window = &w;
-        p.font = w.font;
-        p.color = w.fg;
-        p.created = true;
-    }
-    // Drawing goes to a picture of the client area that also serves its repaints.
-    const Size client = w.clientSize();
-    if (w.backing.width() != client.width || w.backing.height() != client.height) {
-        if (client.width > 0 && client.height > 0 && w.backing.make(client.width, client.height)) {
-            RECT r{0, 0, client.width, client.height};
-            win32::FillWith(w.backing.dc(), r, w.bg);
-        }
-    }
-    return w.lockedPS;
-}
 
 } // namespace host

@@ -61,6 +61,15 @@ Size X11Driver::desktopSize() {
     return Connection::current()->rootSize();
 }
 
+void X11Driver::aimAtDesktop(detail::PresSpaceState& space) {
+    // On the calling thread's own connection.
+    auto& p = static_cast<detail::PresSpaceImpl&>(space);
+    p.conn = Connection::current();
+    p.target = detail::PresSpaceImpl::Target::ToWindow;
+    p.window = p.conn->root();
+    p.windowSize = p.conn->rootSize();
+}
+
 void X11Driver::setInputFocus(const std::shared_ptr<XbpWindow>& window) {
     std::shared_ptr<Connection> conn = Connection::current();
     ErrorTrap trap(conn->dpy()); // an unviewable window cannot take the focus: not fatal

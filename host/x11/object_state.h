@@ -98,6 +98,8 @@ struct WindowImpl final : WindowState {
     void moved(Point pos, Size size) override;
     void resized(Point pos, Size size) override;
     void backgroundChanged() override;
+    void aimAtWindow(PresSpaceState& space) override;
+    void fitLockedSpace(PresSpaceState& space) override;
     void repaint() override;
     void createDialogWindow(const DialogState& settings) override;
     void createAreaWindow(WindowState& dialog) override;

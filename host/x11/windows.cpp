@@ -74,6 +74,22 @@ void WindowImpl::backgroundChanged() {
     XFlush(conn->dpy());
 }
 
+void WindowImpl::aimAtWindow(PresSpaceState& space) {
+    auto& p = static_cast<PresSpaceImpl&>(space);
+    p.conn = conn;
+    p.target = PresSpaceImpl::Target::ToWindow;
+    p.window = window.id();
+    p.sentOnUnlock = true;
+}
+
+void WindowImpl::fitLockedSpace(PresSpaceState& space) {
+    auto& p = static_cast<PresSpaceImpl&>(space);
+    if (p.windowSize != windowSize()) {
+        p.windowSurface.reset();
+        p.windowSize = windowSize();
+    }
+}
+
 // Where the window now lies: its lower left corner at `pos` (host coordinates), the top above.
 void WindowImpl::moved(Point pos, Size size) {
     WindowImpl& w = *this;
@@ -101,39 +117,5 @@ void WindowImpl::resized(Point pos, Size size) {
 }
 
 } // namespace detail
-
-std::shared_ptr<XbpPresSpace> XbpWindow::lockPS() {
-    detail::WindowImpl& w = Impl(*this);
-    if (w.desktop) {
-        // Every caller gets a space of its own, on its own thread's connection.
-        auto ps = XbpPresSpace::New();
-        auto& p = Impl(*ps);
-        p.conn = Connection::current();
-        p.target = detail::PresSpaceImpl::Target::ToWindow;
-        p.window = p.conn->root();
-        p.windowSize = p.conn->rootSize();
-        p.font = w.font;
-        p.created = true;
-        return ps;
-    }
-    requireCreated(w, "XbpWindow:lockPS");
-    if (!w.lockedPS) {
-        w.lockedPS = XbpPresSpace::New();
-        auto& p = Impl(*w.lockedPS);
-        p.conn = w.conn;
-        p.target = detail::PresSpaceImpl::Target::ToWindow;
-        p.window = w.window.id();
-        p.font = w.font;
-        p.color = w.fg;
-        p.created = true;
-        p.sentOnUnlock = true;
-    }
-    auto& p = Impl(*w.lockedPS);
-    if (p.windowSize != currentSize()) {
-        p.windowSurface.reset();
-        p.windowSize = currentSize();
-    }
-    return w.lockedPS;
-}
 
 } // namespace host

@@ -260,6 +260,12 @@ Point GetPointerPos() {
     return detail::TheDriver().pointerPos();
 }
 
+void CheckBoxButtons(int buttons) {
+    if (buttons != box::Ok && buttons != box::OkCancel && buttons != box::YesNo) {
+        throw Error("ConfirmBox", "unknown set of buttons", {std::to_string(buttons)});
+    }
+}
+
 // ---- Small services --------------------------------------------------------------------------
 
 void Sleep(int hundredths) {

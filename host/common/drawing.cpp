@@ -41,6 +41,18 @@ bool SaveBitmap(const std::string& path, const std::uint8_t* pixels, int width, 
     return true;
 }
 
+void RequireSpace(const std::shared_ptr<XbpPresSpace>& ps, const char* operation) {
+    if (!ps) {
+        throw Error(operation, "no presentation space (NIL) given");
+    }
+}
+
+void CheckFillMode(int fillMode) {
+    if (fillMode < fill::Fill || fillMode > fill::FillOutline) {
+        throw Error("GraBox", "unknown fill mode", {std::to_string(fillMode)});
+    }
+}
+
 void CheckBitmapSize(int width, int height) {
     if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
         throw Error("XbpBitmap:make", "bitmap size out of range",

@@ -11,6 +11,12 @@ std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item) {
     return sub ? *sub : nullptr;
 }
 
+void CheckNotOwnSubmenu(const XbpMenu& menu, const MenuItem& item) {
+    if (submenuOf(item).get() == &menu) {
+        throw Error("XbpMenu:addItem", "a menu cannot be its own submenu", {menu.title()});
+    }
+}
+
 // ---- XbpMenuBar -------------------------------------------------------------------------
 
 int XbpMenuBar::numItems() const {

@@ -34,6 +34,14 @@ bool WarnNoPicture(const std::string& path, const std::string& reason);
 // The hooks of the start-up record on the calling thread, then its exit routine; an error that
 // escapes goes to onError. Returns the process's exit code.
 int RunProgram(const StartupRecord& record, const ErrorHandler& onError);
+// Raises host::Error (for `operation`) when no presentation space is given.
+void RequireSpace(const std::shared_ptr<XbpPresSpace>& ps, const char* operation);
+// Raises host::Error for a fill mode other than fill::Fill, Outline or FillOutline.
+void CheckFillMode(int fillMode);
+// Raises host::Error for a set of buttons other than box::Ok, OkCancel or YesNo.
+void CheckBoxButtons(int buttons);
+// Raises host::Error when `item` would make `menu` its own submenu.
+void CheckNotOwnSubmenu(const XbpMenu& menu, const MenuItem& item);
 // Raises host::Error for a bitmap size that is not positive or larger than 32767.
 void CheckBitmapSize(int width, int height);
 // The submenu an entry opens, or nullptr for an action.

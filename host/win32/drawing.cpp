@@ -287,9 +287,7 @@ namespace {
 
 // Runs a drawing on the space's DC; false when the space has nowhere to draw.
 template <typename F> bool withDc(const std::shared_ptr<XbpPresSpace>& ps, F&& draw) {
-    if (!ps) {
-        throw Error("drawing", "no presentation space (NIL) given");
-    }
+    RequireSpace(ps, "drawing");
     PresSpaceImpl& p = Impl(*ps);
     HDC dc = p.dc();
     if (!dc) {
@@ -346,9 +344,7 @@ bool XbpBitmap::saveFile(const std::string& path) const {
 bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
                  const std::vector<Point>& ends, const std::vector<Color>& colors, int kind) {
     CheckGradient(ends, colors, kind);
-    if (!ps) {
-        throw Error("drawing", "no presentation space (NIL) given");
-    }
+    RequireSpace(ps, "drawing");
     // GDI fills only horizontal and vertical gradients; this one runs in any direction, so the
     // pixels are computed here, at their centres, with evenly spaced colour stops. Bitmaps are
     // written in place; other targets get a copy through a scratch surface.
@@ -407,9 +403,8 @@ bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
 
 bool GraBitBlt(const std::shared_ptr<XbpPresSpace>& target,
                const std::shared_ptr<XbpPresSpace>& source, Rect targetRect, Point sourceAt) {
-    if (!target || !source) {
-        throw Error("GraBitBlt", "no presentation space (NIL) given");
-    }
+    RequireSpace(target, "GraBitBlt");
+    RequireSpace(source, "GraBitBlt");
     const int w = targetRect.width();
     const int h = targetRect.height();
     if (w <= 0 || h <= 0) {
@@ -431,9 +426,7 @@ bool GraBitBlt(const std::shared_ptr<XbpPresSpace>& target,
 
 bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point upperRight,
             int fillMode) {
-    if (fillMode < fill::Fill || fillMode > fill::FillOutline) {
-        throw Error("GraBox", "unknown fill mode", {std::to_string(fillMode)});
-    }
+    CheckFillMode(fillMode);
     return withDc(ps, [&](HDC dc, PresSpaceImpl& p, int height) {
         const int x1 = std::min(lowerLeft.x, upperRight.x);
         const int x2 = std::max(lowerLeft.x, upperRight.x);
@@ -466,9 +459,7 @@ bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::s
 }
 
 TextBox GraQueryTextBox(const std::shared_ptr<XbpPresSpace>& ps, const std::string& text) {
-    if (!ps) {
-        throw Error("GraQueryTextBox", "no presentation space (NIL) given");
-    }
+    RequireSpace(ps, "GraQueryTextBox");
     HDC dc = measuringDc();
     const win32::Selection font(dc, win32::FontFor(Impl(*ps).font));
     const std::wstring wide = system::ToUtf16(text);

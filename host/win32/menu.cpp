@@ -344,9 +344,7 @@ std::shared_ptr<XbpMenu> XbpMenu::create() {
 }
 
 int XbpMenu::addItem(MenuItem item) {
-    if (submenuOf(item).get() == this) {
-        throw Error("XbpMenu:addItem", "a menu cannot be its own submenu", {Impl(*this).title});
-    }
+    CheckNotOwnSubmenu(*this, item);
     auto self = shared_from_this();
     Impl(*this).ensure(false, self);
     return addEntry(Impl(*this), self, std::move(item));

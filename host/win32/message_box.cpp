@@ -23,7 +23,8 @@ int ConfirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& messa
         type = MB_YESNO;
         break;
     default:
-        throw Error("ConfirmBox", "unknown buttons", {std::to_string(buttons)});
+        CheckBoxButtons(buttons); // raises
+        break;
     }
     // Owned by a window of this thread (the application window when none is given), the box
     // disables it while open and gives it back the focus when it closes; without one, every

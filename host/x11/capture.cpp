@@ -2,6 +2,7 @@
 // bitmap the pixels come from the server through the connection's shared band when the
 // screen's pixels are the bitmap's format (depth 24, BGRX), else through the socket, converted
 // from any TrueColor layout; between bitmaps cairo copies them.
+#include "../common/services.h"
 #include "coords.h"
 #include "object_state.h"
 #include "wayland_session.h"
@@ -197,9 +198,8 @@ bool grab(PresSpaceImpl& source, detail::BitmapImpl& bitmap, x11::DeviceRect src
 
 bool GraBitBlt(const std::shared_ptr<XbpPresSpace>& target,
                const std::shared_ptr<XbpPresSpace>& source, Rect targetRect, Point sourceAt) {
-    if (!target || !source) {
-        throw Error("GraBitBlt", "no presentation space (NIL) given");
-    }
+    RequireSpace(target, "GraBitBlt");
+    RequireSpace(source, "GraBitBlt");
     PresSpaceImpl& t = Impl(*target);
     PresSpaceImpl& s = Impl(*source);
     const int w = targetRect.width();

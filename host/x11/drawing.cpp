@@ -221,9 +221,7 @@ using detail::PresSpaceImpl;
 
 // Runs `draw` with a cairo context on the space's surface; false when there is none.
 template <typename F> bool withCairo(const std::shared_ptr<XbpPresSpace>& ps, F&& draw) {
-    if (!ps) {
-        throw Error("drawing", "no presentation space (NIL) given");
-    }
+    RequireSpace(ps, "drawing");
     PresSpaceImpl& p = Impl(*ps);
     cairo_surface_t* s = p.surface();
     if (!s) {
@@ -385,9 +383,7 @@ bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
 
 bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point upperRight,
             int fillMode) {
-    if (fillMode < fill::Fill || fillMode > fill::FillOutline) {
-        throw Error("GraBox", "unknown fill mode", {std::to_string(fillMode)});
-    }
+    CheckFillMode(fillMode);
     return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl& p, int height) {
         const Rect r{std::min(lowerLeft.x, upperRight.x), std::min(lowerLeft.y, upperRight.y),
                      std::max(lowerLeft.x, upperRight.x), std::max(lowerLeft.y, upperRight.y)};
@@ -418,9 +414,7 @@ bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::s
 }
 
 TextBox GraQueryTextBox(const std::shared_ptr<XbpPresSpace>& ps, const std::string& text) {
-    if (!ps) {
-        throw Error("GraQueryTextBox", "no presentation space (NIL) given");
-    }
+    RequireSpace(ps, "GraQueryTextBox");
     x11::LayoutPtr layout = x11::MakeLayout(measuringContext(), Impl(*ps).font, text);
     PangoRectangle logical{};
     pango_layout_get_pixel_extents(layout.get(), nullptr, &logical);

@@ -369,9 +369,7 @@ std::shared_ptr<XbpMenu> XbpMenu::create() {
 }
 
 int XbpMenu::addItem(MenuItem item) {
-    if (submenuOf(item).get() == this) {
-        throw Error("XbpMenu:addItem", "a menu cannot be its own submenu", {Impl(*this).title});
-    }
+    CheckNotOwnSubmenu(*this, item);
     Impl(*this).items.push_back(std::move(item));
     return static_cast<int>(Impl(*this).items.size());
 }

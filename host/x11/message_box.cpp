@@ -3,6 +3,7 @@
 // while it is open, their Paint events are still served, and events the program posted are
 // handed back to the program's queue when the box closes.
 #include "../common/driver.h"
+#include "../common/services.h"
 #include "coords.h"
 #include "desktop.h"
 #include "drawing.h"
@@ -51,7 +52,8 @@ std::vector<Button> buttonsFor(int buttons, int& escapeResult) {
         escapeResult = box::RetNo;
         return {{"Yes", box::RetYes, {}}, {"No", box::RetNo, {}}};
     default:
-        throw Error("ConfirmBox", "unknown set of buttons", {std::to_string(buttons)});
+        CheckBoxButtons(buttons); // raises
+        return {};
     }
 }
 

@@ -1,5 +1,6 @@
 // The application group: start-up and errors, the event queue (X input of the calling
 // thread's connection plus posted events), application window and focus, and small services.
+#include "../a11y/a11y.h"
 #include "../core/program.h"
 #include "coords.h"
 #include "desktop.h"
@@ -300,6 +301,7 @@ int Start(const StartupRecord& record) {
     // Loading the font configuration takes tens of milliseconds; do it beside the program's
     // start-up work instead of in front of its first text.
     std::jthread warmFonts(x11::WarmFonts);
+    a11y::Start(ProgramName()); // only where an accessibility bus is there
     const ErrorHandler onError = record.errorSys ? record.errorSys : ErrorHandler(ErrorSys);
     // An error that ends a run of a thread object goes to the same error system. The run's
     // windows were destroyed as it unwound; the sync makes sure the server has taken them down
@@ -382,7 +384,7 @@ int AppEvent(Param& mp1, Param& mp2, std::shared_ptr<XbpPart>& target, std::opti
             wait = static_cast<int>(left.count());
         }
         pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {queue.fd(), POLLIN, 0}};
-        if (::poll(fds, 2, wait) > 0 && (fds[1].revents & POLLIN)) {
+        if (a11y::Poll(fds, 2, wait) > 0 && (fds[1].revents & POLLIN)) {
             queue.drainWakeups();
         }
         // A hung-up connection shows up in XPending above, through the I/O error handler.

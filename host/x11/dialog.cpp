@@ -1,6 +1,7 @@
 // Dialogs and their drawing areas on X11. A dialog is a top-level window (managed, or
 // override-redirect for an undecorated always-on-top one such as a tip) holding a drawing area
 // child and, once asked for, a menu bar strip above it.
+#include "a11y_notes.h"
 #include "coords.h"
 #include "menu_impl.h"
 #include "state.h"
@@ -150,11 +151,13 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     if (w.visible) {
         show();
     }
+    x11::a11y::DialogShown(w, a, s.title);
     return std::static_pointer_cast<XbpDialog>(shared_from_this());
 }
 
 void XbpDialog::destroy() {
     DialogState& s = *state_;
+    x11::a11y::WindowGone(impl_->created ? impl_->window.id() : 0);
     if (s.menuBar) {
         Impl(*s.menuBar).destroyStrip();
     }

@@ -1,5 +1,6 @@
 // Presentation spaces, bitmaps and the graphics primitives, drawn with cairo and pango.
 // Host coordinates are converted to device coordinates only through coords.h.
+#include "a11y_notes.h"
 #include "coords.h"
 #include "state.h"
 
@@ -416,6 +417,7 @@ bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point uppe
 
 bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::string& text) {
     return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl& p, int height) {
+        x11::a11y::TextDrawn(p, text);
         x11::LayoutPtr layout = x11::MakeLayout(cr, p.font, text);
         const double baseline = pango_layout_get_baseline(layout.get()) / double(PANGO_SCALE);
         x11::SetSource(cr, p.color);

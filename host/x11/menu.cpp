@@ -2,6 +2,7 @@
 // holds the pointer and keyboard grab on its strip window, so every pointer and key event of the
 // session reaches the bar (keys as event::Internal); the bar routes them to the open menus.
 // Callbacks run from handleEvent, inside the program's own event loop.
+#include "a11y_notes.h"
 #include "coords.h"
 #include "menu_impl.h"
 #include "scheme.h"
@@ -105,6 +106,7 @@ class Session {
             for (const menus::Draw& d : step.draws) {
                 apply(d);
             }
+            x11::a11y::MenuStep(b_);
             for (const Callback<void()>& cb : step.calls) {
                 cb();
             }
@@ -119,6 +121,7 @@ class Session {
         for (const menus::Draw& d : mode().abandon().draws) {
             apply(d);
         }
+        x11::a11y::MenuStep(b_);
         b_.openEntry = 0;
     }
 
@@ -269,6 +272,7 @@ void MenuImpl::createStrip(::Window dialogWindow, int width, std::weak_ptr<XbpPa
 }
 
 void MenuImpl::destroyStrip() {
+    x11::a11y::MenuBarGone(*this);
     strip.destroy();
 }
 
@@ -291,6 +295,7 @@ XbpMenuBar::~XbpMenuBar() {
 
 int XbpMenuBar::addItem(MenuItem item) {
     impl_->items.push_back(std::move(item));
+    x11::a11y::MenuBarChanged(*impl_);
     if (impl_->strip) {
         XClearArea(impl_->conn->dpy(), impl_->strip.id(), 0, 0, 0, 0, True); // repaint with it
         XFlush(impl_->conn->dpy());

@@ -1,11 +1,11 @@
 // The bridge module: the accessible tree as ATK objects, published on the accessibility bus by
 // atk-bridge, and GLib's main context run inside the event loop's wait. Loaded only when an
-// accessibility bus answers; everything here runs on the event thread.
+// accessibility bus answers. It is built on the start-up thread (menutip_a11y_open); from
+// then on everything here runs on the event thread.
 #include "backend.h"
 
 #include <atk-bridge.h>
 #include <atk/atk.h>
-#include <dbus/dbus.h>
 #include <glib.h>
 
 #include <algorithm>
@@ -266,10 +266,17 @@ class Tree final : public Backend {
     }
     ~Tree() override {
         gRoot = nullptr;
-        g_main_context_release(g_main_context_default());
+        if (adopted_) {
+            g_main_context_release(g_main_context_default());
+        }
     }
     Tree(const Tree&) = delete;
     Tree& operator=(const Tree&) = delete;
+
+    bool adopt() override {
+        adopted_ = g_main_context_acquire(g_main_context_default());
+        return adopted_;
+    }
 
     void apply(Note note) override {
         switch (note.kind) {
@@ -549,6 +556,7 @@ class Tree final : public Backend {
         G_GNUC_END_IGNORE_DEPRECATIONS
     }
 
+    bool adopted_ = false;
     std::unique_ptr<Node> root_;
     std::map<WindowId, Window> windows_;
     std::map<WindowId, WindowId> areas_; // drawing area -> its top-level window
@@ -557,38 +565,12 @@ class Tree final : public Backend {
     std::vector<pollfd> all_;
 };
 
-// Is there an accessibility bus? Asked of the session bus without starting one
-// (NameHasOwner, not activation), as the bridge would find it.
-bool accessibilityBusRunning() {
-    DBusError error;
-    dbus_error_init(&error);
-    DBusConnection* session = dbus_bus_get(DBUS_BUS_SESSION, &error);
-    if (!session) {
-        dbus_error_free(&error);
-        return false;
-    }
-    // A session bus that goes away must not take the program with it.
-    dbus_connection_set_exit_on_disconnect(session, FALSE);
-    const bool running = dbus_bus_name_has_owner(session, "org.a11y.Bus", &error);
-    dbus_error_free(&error);
-    dbus_connection_unref(session);
-    return running;
-}
-
 } // namespace
 } // namespace host::a11y
 
 extern "C" __attribute__((visibility("default"))) host::a11y::Backend*
-menutip_a11y_open(const char* programName, bool busAddressGiven) {
+menutip_a11y_open(const char* programName) {
     using namespace host::a11y;
-    if (!busAddressGiven && !accessibilityBusRunning()) {
-        return nullptr;
-    }
-    // The event thread owns GLib's default context: the bridge's D-Bus traffic is dispatched
-    // there, in the event loop's wait.
-    if (!g_main_context_acquire(g_main_context_default())) {
-        return nullptr;
-    }
     if (!g_get_prgname()) {
         g_set_prgname(programName);
     }
@@ -597,6 +579,8 @@ menutip_a11y_open(const char* programName, bool busAddressGiven) {
     util->get_root = utilRoot;
     util->get_toolkit_name = utilToolkitName;
     util->get_toolkit_version = utilToolkitVersion;
+    // Connects to the accessibility bus and registers with its registry; its D-Bus traffic
+    // is then served by GLib's default context, which the event thread adopts.
     if (atk_bridge_adaptor_init(nullptr, nullptr) != 0) {
         return nullptr;
     }

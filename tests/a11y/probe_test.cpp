@@ -224,4 +224,32 @@ TEST(Accessibility, TreeStatesTipAndBoxThroughAtSpi) {
     g_object_unref(listener);
 }
 
+// Where no accessibility bus answers (a session bus without one, or a bus address that leads
+// nowhere) the program starts, runs and ends as without any bus.
+TEST(Accessibility, RunsAsUsualWhenNoAccessibilityBusAnswers) {
+    const std::vector<std::map<std::string, std::string>> sessions = {
+        {{"AT_SPI_BUS_ADDRESS", ""}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}},
+        {{"AT_SPI_BUS_ADDRESS", "unix:path=/nonexistent/a11y"}},
+    };
+    testx::XServer x;
+    for (const auto& env : sessions) {
+        SCOPED_TRACE(env.rbegin()->second);
+        Program program(x);
+        ASSERT_TRUE(program.start(env));
+        // The menus still work: Alt+M opens one, Escape closes it, a second Escape ends.
+        const auto menuOpen = [&x] {
+            const auto tops = x.mappedTopLevels();
+            return std::any_of(tops.begin(), tops.end(),
+                               [&x](auto w) { return x.overrideRedirect(w); });
+        };
+        x.tapKey('m', XK_Alt_L);
+        EXPECT_TRUE(testx::XServer::waitFor(menuOpen, std::chrono::milliseconds(3000)));
+        x.tapKey(XK_Escape);
+        EXPECT_TRUE(
+            testx::XServer::waitFor([&] { return !menuOpen(); }, std::chrono::milliseconds(3000)));
+        const auto status = program.escape();
+        ASSERT_TRUE(status.has_value());
+        EXPECT_TRUE(status->exited && status->code == 0) << program.child->stderrText();
+    }
+}
 } // namespace

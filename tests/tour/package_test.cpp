@@ -73,6 +73,8 @@ TEST(Package, UnpacksIntoAScratchRootAndTheProgramThereRunsAndEndsWithEscape) {
     const fs::path exe = fs::canonical(link);
     EXPECT_EQ(exe, fs::canonical(root / "usr/lib/menutip/menutest"));
     EXPECT_TRUE(fs::exists(exe.parent_path() / "libuser32.so")) << "the window library beside it";
+    EXPECT_TRUE(fs::exists(exe.parent_path() / "libmenutip-a11y.so"))
+        << "the screen-reader bridge beside it";
     EXPECT_TRUE(fs::exists(exe.parent_path() / "menutest-repaint"));
     EXPECT_TRUE(fs::exists(root / "usr/share/applications/menutest.desktop"));
     for (const char* size : {"16x16", "32x32", "48x48"}) {

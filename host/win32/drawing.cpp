@@ -2,6 +2,7 @@
 // of its client area) or the screen's DC, fonts from descriptions, and the primitives with
 // GDI: boxes, text, copies (the desktop capture included), and a linear gradient of our own.
 #include "state.h"
+#include "tip_accessible.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -430,6 +431,7 @@ bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point uppe
 
 bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::string& text) {
     return withDc(ps, [&](HDC dc, PresSpaceImpl& p, int height) {
+        win32::TipTextDrawn(p.window ? p.window->hwnd : nullptr, text);
         const std::wstring wide = win32::Widen(text);
         const win32::Selection font(dc, win32::FontFor(p.font));
         SetBkMode(dc, TRANSPARENT);

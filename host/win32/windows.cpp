@@ -3,6 +3,7 @@
 // always-on-top dialog such as a tip a topmost popup that never takes the focus) holding a
 // drawing area child that fills its client area.
 #include "state.h"
+#include "tip_accessible.h"
 
 #include <host/error.h>
 
@@ -150,6 +151,9 @@ bool handleMessage(detail::WindowImpl& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM
     auto dialog = w.dialog ? std::static_pointer_cast<XbpDialog>(selfOf(w)) : nullptr;
     if (dialog && win32::HandleMenuMessage(hwnd, msg, wp, lp, result)) {
         return true;
+    }
+    if (msg == WM_GETOBJECT && win32::AnswerGetObject(hwnd, wp, lp, result)) {
+        return true; // a tip's accessible object
     }
     switch (msg) {
     case WM_ERASEBKGND:
@@ -593,6 +597,7 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
 
 void XbpDialog::destroy() {
     DialogState& s = *state_;
+    win32::TipGone(impl_->hwnd);
     if (s.menuBar) {
         win32::DetachMenuBar(*s.menuBar); // the menus outlive the window
     }

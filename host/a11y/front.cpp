@@ -7,6 +7,7 @@
 #include <dbus/dbus.h>
 #include <dlfcn.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -159,6 +160,8 @@ void Start(const std::string& programName) {
     // Loading the libraries and the round trips to the buses take longer than the program's
     // own start-up allows; a thread of its own does them, and ends.
     b.starter = std::thread([&b, programName, given] {
+        // Behind the program's own start-up on a busy machine: the dialog comes first.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
         b.backend.reset(openBridge(programName, given));
         b.started.store(true, std::memory_order_release);
         const std::uint64_t one = 1;

@@ -231,9 +231,17 @@ TEST(Accessibility, RunsAsUsualWhenNoAccessibilityBusAnswers) {
         {{"AT_SPI_BUS_ADDRESS", ""}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}},
         {{"AT_SPI_BUS_ADDRESS", "unix:path=/nonexistent/a11y"}},
     };
+    // A failed start of the bridge leaks two strings inside atk_bridge_adaptor_init
+    // (tools/lsan.supp); LeakSanitizer sees that name only with full stacks through GLib.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions =
+        (asan && *asan ? std::string(asan) + ":" : std::string()) + "fast_unwind_on_malloc=0";
     testx::XServer x;
-    for (const auto& env : sessions) {
-        SCOPED_TRACE(env.rbegin()->second);
+    for (auto env : sessions) {
+        env.emplace("ASAN_OPTIONS", asanOptions);
+        SCOPED_TRACE(env.at("AT_SPI_BUS_ADDRESS").empty()
+                         ? "a session bus that is not there"
+                         : "an accessibility bus address that leads nowhere");
         Program program(x);
         ASSERT_TRUE(program.start(env));
         // The menus still work: Alt+M opens one, Escape closes it, a second Escape ends.

@@ -1,11 +1,13 @@
 // From process start to the dialog mapped and painted, as a timeline seen from outside (the
 // dialog window created, the first capture's file opened and renamed into place, the dialog
 // mapped, painted), beside an empty GTK 3 window where one was built; and the peak resident
-// memory of a whole run (start, dialog, Escape, last capture).
+// memory of a whole run (start, dialog, Escape, last capture). Runs without a session bus, on
+// a session bus without an accessibility bus, and with one (the screen-reader bridge loaded).
 #include "support/process.h"
 #include "support/xserver.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -98,6 +100,46 @@ std::optional<Timeline> watch(testx::XServer& x, const std::vector<std::string>&
     return t.painted ? std::optional(t) : std::nullopt;
 }
 
+// A session bus of the bench's own, optionally with the accessibility bus on it (its launcher
+// is activated by asking org.a11y.Bus for the address, as a desktop session starts it).
+class SessionBus {
+  public:
+    explicit SessionBus(bool accessibility) {
+        FILE* p = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+        char line[512] = {};
+        if (p && std::fgets(line, sizeof line, p)) {
+            address_ = std::string(line, std::strcspn(line, "\n"));
+            if (std::fgets(line, sizeof line, p)) {
+                pid_ = std::atoi(line);
+            }
+        }
+        if (p) {
+            ::pclose(p);
+        }
+        if (accessibility && ok()) {
+            const std::string ask = "DBUS_SESSION_BUS_ADDRESS='" + address_ +
+                                    "' dbus-send --session --print-reply --dest=org.a11y.Bus "
+                                    "/org/a11y/bus org.a11y.Bus.GetAddress >/dev/null";
+            accessible_ = std::system(ask.c_str()) == 0;
+        }
+    }
+    ~SessionBus() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM); // its activated launcher and accessibility bus follow it
+        }
+    }
+    SessionBus(const SessionBus&) = delete;
+    SessionBus& operator=(const SessionBus&) = delete;
+    bool ok() const { return pid_ > 0 && !address_.empty(); }
+    bool accessible() const { return accessible_; }
+    const std::string& address() const { return address_; }
+
+  private:
+    std::string address_;
+    pid_t pid_ = -1;
+    bool accessible_ = false;
+};
+
 double median(std::vector<double> v) {
     if (v.empty()) {
         return 0;
@@ -127,14 +169,38 @@ int main() {
     const int runs = std::getenv("BENCH_RUNS") ? std::atoi(std::getenv("BENCH_RUNS")) : 15;
     std::vector<Timeline> ours, gtk;
     long peakKb = 0, gtkPeakKb = 0;
+    // The program without any bus is the main line; beside it, on buses of the bench's own.
+    const SessionBus plainBus(false);
+    const SessionBus a11yBus(true);
+    if (!plainBus.ok() || !a11yBus.accessible()) {
+        std::fprintf(stderr, "startup_bench: cannot start a session bus with the accessibility "
+                             "bus (dbus-daemon, at-spi2-core)\n");
+        return 1;
+    }
+    const std::map<std::string, std::string> noBus{{"DBUS_SESSION_BUS_ADDRESS", ""},
+                                                   {"AT_SPI_BUS_ADDRESS", ""}};
+    const std::map<std::string, std::string> plain{{"DBUS_SESSION_BUS_ADDRESS", plainBus.address()},
+                                                   {"AT_SPI_BUS_ADDRESS", ""}};
+    const std::map<std::string, std::string> withA11y{
+        {"DBUS_SESSION_BUS_ADDRESS", a11yBus.address()}, {"AT_SPI_BUS_ADDRESS", ""}};
+    std::vector<Timeline> onPlainBus, onA11yBus;
+    long plainPeakKb = 0, a11yPeakKb = 0;
     for (int i = 0; i < runs; ++i) {
-        // Taken in turns, so that both meet the same machine.
-        if (auto t = watch(x, {MENUTEST_PATH}, {}, 30, peakKb)) {
+        // Taken in turns, so that all meet the same machine.
+        if (auto t = watch(x, {MENUTEST_PATH}, noBus, 30, peakKb)) {
             ours.push_back(*t);
         } else {
             std::fprintf(stderr, "run %d: the dialog never appeared painted\n", i);
             return 1;
         }
+        auto p = watch(x, {MENUTEST_PATH}, plain, 30, plainPeakKb);
+        auto a = watch(x, {MENUTEST_PATH}, withA11y, 30, a11yPeakKb);
+        if (!p || !a) {
+            std::fprintf(stderr, "run %d: the dialog never appeared painted on a bus\n", i);
+            return 1;
+        }
+        onPlainBus.push_back(*p);
+        onA11yBus.push_back(*a);
 #ifdef GTK_EMPTY_PATH
         if (auto t = watch(x, {GTK_EMPTY_PATH}, {{"GDK_GL", "disable"}, {"NO_AT_BRIDGE", "1"}}, 0,
                            gtkPeakKb)) {
@@ -159,6 +225,15 @@ int main() {
                 medianOf(ours, [&](T t) { return minus(t.painted, t.mapped); }));
     const double oursTotal = medianOf(ours, [](T t) { return t.painted; });
     std::printf("  start to dialog painted: median %.1f ms\n", oursTotal);
+    const double plainTotal = medianOf(onPlainBus, [](T t) { return t.painted; });
+    const double a11yTotal = medianOf(onA11yBus, [](T t) { return t.painted; });
+    std::printf("start to dialog painted, same runs, by bus (medians):\n");
+    std::printf("  no session bus                          %7.1f ms, peak %.1f MB\n", oursTotal,
+                static_cast<double>(peakKb) / 1024.0);
+    std::printf("  session bus, no accessibility bus       %7.1f ms (%+.1f), peak %.1f MB\n",
+                plainTotal, plainTotal - oursTotal, static_cast<double>(plainPeakKb) / 1024.0);
+    std::printf("  accessibility bus (bridge loaded)       %7.1f ms (%+.1f), peak %.1f MB\n",
+                a11yTotal, a11yTotal - oursTotal, static_cast<double>(a11yPeakKb) / 1024.0);
     if (!gtk.empty()) {
         const double gtkTotal = medianOf(gtk, [](T t) { return t.painted; });
         std::printf("empty GTK 3 window (GDK_GL=disable NO_AT_BRIDGE=1), medians of %zu runs:\n",

@@ -90,6 +90,10 @@ struct WindowState {
     // Lays out the dialog's menu bar and drawing area in its current size.
     virtual void layOut(const DialogState& settings) = 0;
     virtual void titleChanged(const std::string& title) = 0;
+    // A dialog is made (and shown when visible), or is about to be destroyed: for whatever else
+    // follows the program's windows (an accessibility bridge).
+    virtual void dialogCreated(const DialogState& /*settings*/) {}
+    virtual void dialogDestroying() {}
 };
 
 struct PresSpaceState {

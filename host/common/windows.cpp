@@ -290,11 +290,13 @@ std::shared_ptr<XbpDialog> XbpDialog::create() {
     if (w.visible) {
         show();
     }
+    w.dialogCreated(s);
     return std::static_pointer_cast<XbpDialog>(shared_from_this());
 }
 
 void XbpDialog::destroy() {
     detail::DialogState& s = *state_;
+    impl_->dialogDestroying();
     if (s.menuBar) {
         State(*s.menuBar).detach(); // the menus outlive the window
     }

@@ -7,6 +7,7 @@
 #include "dispatch.h"
 #include "object_state.h"
 #include "system/utf16.h"
+#include "tip_accessible.h"
 
 namespace host {
 
@@ -68,6 +69,12 @@ void WindowImpl::layOut(const DialogState& s) {
 
 void WindowImpl::titleChanged(const std::string& title) {
     SetWindowTextW(hwnd, system::ToUtf16(title).c_str());
+}
+
+void WindowImpl::dialogCreated(const DialogState&) {}
+
+void WindowImpl::dialogDestroying() {
+    win32::TipGone(hwnd);
 }
 
 void WindowImpl::repaint() {

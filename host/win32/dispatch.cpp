@@ -10,6 +10,7 @@
 #include "keys.h"
 #include "menu.h"
 #include "object_state.h"
+#include "tip_accessible.h"
 
 #include <host/error.h>
 
@@ -182,6 +183,9 @@ bool handleMessage(detail::WindowImpl& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM
     auto dialog = w.dialog ? std::static_pointer_cast<XbpDialog>(selfOf(w)) : nullptr;
     if (dialog && win32::HandleMenuMessage(hwnd, msg, wp, lp, result)) {
         return true;
+    }
+    if (msg == WM_GETOBJECT && win32::AnswerGetObject(hwnd, wp, lp, result)) {
+        return true; // a tip's accessible object
     }
     switch (msg) {
     case WM_ERASEBKGND:

@@ -5,6 +5,7 @@
 #include "coords.h"
 #include "object_state.h"
 #include "system/utf16.h"
+#include "tip_accessible.h"
 
 #include <host/application.h>
 #include <host/error.h>
@@ -448,6 +449,7 @@ bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point uppe
 
 bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::string& text) {
     return withDc(ps, [&](HDC dc, PresSpaceImpl& p, int height) {
+        win32::TipTextDrawn(p.window ? p.window->hwnd : nullptr, text);
         const std::wstring wide = system::ToUtf16(text);
         const win32::Selection font(dc, win32::FontFor(p.font));
         SetBkMode(dc, TRANSPARENT);

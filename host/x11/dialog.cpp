@@ -4,6 +4,7 @@
 #include "dialog.h"
 
 #include "../common/services.h"
+#include "a11y_notes.h"
 #include "coords.h"
 #include "drawing.h"
 #include "menu_state.h"
@@ -153,6 +154,14 @@ void WindowImpl::titleChanged(const std::string& title) {
         x11::SetTitle(*conn, window.id(), title);
         XFlush(conn->dpy());
     }
+}
+
+void WindowImpl::dialogCreated(const DialogState& s) {
+    x11::a11y::DialogShown(*this, Impl(*s.drawingArea), s.title);
+}
+
+void WindowImpl::dialogDestroying() {
+    x11::a11y::WindowGone(created ? window.id() : 0);
 }
 
 void WindowImpl::repaint() {

@@ -3,6 +3,7 @@
 // and on the wake-up of posted events.
 #include "dispatch.h"
 
+#include "../a11y/a11y.h"
 #include "../common/services.h"
 #include "connection.h"
 #include "coords.h"
@@ -177,7 +178,8 @@ void X11Driver::waitForEvents(std::optional<std::chrono::milliseconds> timeout) 
     Display* dpy = Connection::current()->dpy();
     pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {wakeFd_.fd(), POLLIN, 0}};
     const int wait = timeout ? static_cast<int>(timeout->count()) : -1;
-    if (::poll(fds, 2, wait) > 0 && (fds[1].revents & POLLIN)) {
+    // GLib's sources (an accessibility bridge) are served in the same wait.
+    if (host::a11y::Poll(fds, 2, wait) > 0 && (fds[1].revents & POLLIN)) {
         wakeFd_.drain();
     }
     // A hung-up connection shows up in the next XPending, through the I/O error handler.

@@ -3,6 +3,7 @@
 #include "drawing.h"
 
 #include "../common/services.h"
+#include "a11y_notes.h"
 #include "coords.h"
 #include "menu_state.h"
 #include "object_state.h"
@@ -405,6 +406,7 @@ bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point uppe
 
 bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::string& text) {
     return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl& p, int height) {
+        x11::a11y::TextDrawn(p, text);
         x11::LayoutPtr layout = x11::MakeLayout(cr, p.font, text);
         const double baseline = pango_layout_get_baseline(layout.get()) / double(PANGO_SCALE);
         x11::SetSource(cr, p.color);

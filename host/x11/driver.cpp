@@ -1,6 +1,7 @@
 // The X11 driver's factory and its hooks for start and end, focus, placement and the pointer.
 #include "driver.h"
 
+#include "../a11y/a11y.h"
 #include "../common/services.h"
 #include "connection.h"
 #include "coords.h"
@@ -37,6 +38,7 @@ void X11Driver::programStarting() {
     // Loading the font configuration takes tens of milliseconds; do it beside the program's
     // start-up work instead of in front of its first text.
     warmFonts_ = std::jthread(WarmFonts);
+    host::a11y::Start(ProgramName()); // only where an accessibility bus is there
 }
 
 void X11Driver::programEnded() {

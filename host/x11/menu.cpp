@@ -3,6 +3,7 @@
 // session reaches the bar (keys as event::Internal); the bar routes them to the open menus.
 // Callbacks run from handleEvent, inside the program's own event loop.
 #include "../common/services.h"
+#include "a11y_notes.h"
 #include "coords.h"
 #include "menu_state.h"
 #include "menus_draw.h"
@@ -107,6 +108,7 @@ class MenuModeRunner {
             for (const menus::ScreenAction& d : step.actions) {
                 apply(d);
             }
+            x11::a11y::MenuStep(b_);
             for (const Callback<void()>& cb : step.calls) {
                 cb();
             }
@@ -121,6 +123,7 @@ class MenuModeRunner {
         for (const menus::ScreenAction& d : mode().abandon().actions) {
             apply(d);
         }
+        x11::a11y::MenuStep(b_);
         b_.openEntry = 0;
     }
 
@@ -275,6 +278,7 @@ void MenuImpl::attachTo(XbpMenuBar& bar, WindowState& dialogState) {
 }
 
 void MenuImpl::detach() {
+    x11::a11y::MenuBarGone(*this);
     strip.destroy();
 }
 
@@ -297,6 +301,7 @@ XbpMenuBar::~XbpMenuBar() {
 
 int XbpMenuBar::addItem(MenuItem item) {
     Impl(*this).items.push_back(std::move(item));
+    x11::a11y::MenuBarChanged(Impl(*this));
     if (Impl(*this).strip) {
         XClearArea(Impl(*this).conn->dpy(), Impl(*this).strip.id(), 0, 0, 0, 0,
                    True); // repaint with it

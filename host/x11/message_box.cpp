@@ -4,6 +4,7 @@
 // handed back to the program's queue when the box closes.
 #include "../common/driver.h"
 #include "../common/services.h"
+#include "a11y_notes.h"
 #include "coords.h"
 #include "desktop.h"
 #include "drawing.h"
@@ -121,6 +122,7 @@ class ConfirmBoxPart final : public x11::PrivatePart {
 
   private:
     void paint();
+    void announce();
     int buttonAt(int x, int y) const;
 
     std::shared_ptr<Connection> conn_;
@@ -183,10 +185,26 @@ void ConfirmBoxPart::create(const std::string& title, ::Window transientFor) {
     XSetInputFocus(dpy, xid, RevertToParent, CurrentTime);
     trap.sync();
     paint();
+    announce();
+}
+
+// Tells a screen reader about the box: its message and buttons; pressing the one Enter presses
+// is posted to the box as that key, to be handled in its own loop.
+void ConfirmBoxPart::announce() {
+    std::vector<std::string> labels;
+    for (const Button& b : buttons_) {
+        labels.push_back(b.label);
+    }
+    x11::a11y::BoxShown(window_.id(), message_, labels, focus_, [box = weak_from_this()](int) {
+        if (auto b = box.lock()) {
+            PostAppEvent(event::Internal, key::Enter, 0, b);
+        }
+    });
 }
 
 void ConfirmBoxPart::destroyWindow() {
     if (window_) {
+        x11::a11y::WindowGone(window_.id());
         // Off the screen, frame and all, when this returns.
         window_.destroy(x11::XWindow::Wait::OffScreen);
     }

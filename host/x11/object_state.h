@@ -106,6 +106,8 @@ struct WindowImpl final : WindowState {
     void forgetWindow() override;
     void layOut(const DialogState& settings) override;
     void titleChanged(const std::string& title) override;
+    void dialogCreated(const DialogState& settings) override;
+    void dialogDestroying() override;
     int parentHeight() const;
     void registerSelf();
 };

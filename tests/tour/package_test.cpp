@@ -74,6 +74,8 @@ TEST(Package, UnpacksIntoAScratchRootAndTheProgramThereRunsAndEndsWithEscape) {
     const fs::path exe = fs::canonical(link);
     EXPECT_EQ(exe.parent_path().filename(), "menutip") << "a private folder: " << exe;
     EXPECT_TRUE(fs::exists(exe.parent_path() / "libuser32.so")) << "the window library beside it";
+    EXPECT_TRUE(fs::exists(exe.parent_path() / "libmenutip-a11y.so"))
+        << "the screen-reader bridge beside it";
     EXPECT_TRUE(fs::exists(exe.parent_path() / "menutest-repaint"));
     // A private library wants no ldconfig: the package has no maintainer scripts at all.
     const std::string control = output("dpkg-deb -I '" + deb.string() + "'");

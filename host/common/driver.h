@@ -196,6 +196,30 @@ inline detail::BitmapState& State(const XbpBitmap& bitmap) {
     return detail::Access::of(bitmap);
 }
 
+// The driver's own state types, by these names, derived from the base types above; Impl()
+// reaches them from the public objects in the driver's code, where they are complete.
+namespace detail {
+struct WindowImpl;
+struct PresSpaceImpl;
+struct BitmapImpl;
+struct MenuImpl;
+} // namespace detail
+template <typename Driven = detail::WindowImpl> Driven& Impl(const XbpWindow& w) {
+    return static_cast<Driven&>(State(w));
+}
+template <typename Driven = detail::PresSpaceImpl> Driven& Impl(const XbpPresSpace& ps) {
+    return static_cast<Driven&>(State(ps));
+}
+template <typename Driven = detail::BitmapImpl> Driven& Impl(const XbpBitmap& bitmap) {
+    return static_cast<Driven&>(State(bitmap));
+}
+template <typename Driven = detail::MenuImpl> Driven& Impl(const XbpMenuBar& bar) {
+    return static_cast<Driven&>(State(bar));
+}
+template <typename Driven = detail::MenuImpl> Driven& Impl(const XbpMenu& menu) {
+    return static_cast<Driven&>(State(menu));
+}
+
 namespace detail {
 // A dialog's settings, taken over by `create`, and its parts.
 struct DialogState {

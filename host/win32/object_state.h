@@ -95,21 +95,3 @@ struct MenuImpl final : MenuState {
 };
 
 } // namespace host::detail
-
-namespace host {
-inline detail::WindowImpl& Impl(const XbpWindow& w) {
-    return static_cast<detail::WindowImpl&>(State(w));
-}
-inline detail::PresSpaceImpl& Impl(const XbpPresSpace& ps) {
-    return static_cast<detail::PresSpaceImpl&>(State(ps));
-}
-inline detail::BitmapImpl& Impl(const XbpBitmap& bitmap) {
-    return static_cast<detail::BitmapImpl&>(State(bitmap));
-}
-inline detail::MenuImpl& Impl(const XbpMenuBar& bar) {
-    return static_cast<detail::MenuImpl&>(State(bar));
-}
-inline detail::MenuImpl& Impl(const XbpMenu& menu) {
-    return static_cast<detail::MenuImpl&>(State(menu));
-}
-} // namespace host

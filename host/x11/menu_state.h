@@ -95,15 +95,6 @@ struct MenuImpl final : MenuState {
 
 } // namespace host::detail
 
-namespace host {
-inline detail::MenuImpl& Impl(const XbpMenuBar& bar) {
-    return static_cast<detail::MenuImpl&>(State(bar));
-}
-inline detail::MenuImpl& Impl(const XbpMenu& menu) {
-    return static_cast<detail::MenuImpl&>(State(menu));
-}
-} // namespace host
-
 namespace host::x11 {
 // Runtime-private windows (menu bar strips, menus, confirmation boxes): their key input is
 // delivered as event::Internal, so it never reaches a program's loop as event::Keyboard.

@@ -113,15 +113,3 @@ struct WindowImpl final : WindowState {
 };
 
 } // namespace host::detail
-
-namespace host {
-inline detail::WindowImpl& Impl(const XbpWindow& w) {
-    return static_cast<detail::WindowImpl&>(State(w));
-}
-inline detail::PresSpaceImpl& Impl(const XbpPresSpace& ps) {
-    return static_cast<detail::PresSpaceImpl&>(State(ps));
-}
-inline detail::BitmapImpl& Impl(const XbpBitmap& bitmap) {
-    return static_cast<detail::BitmapImpl&>(State(bitmap));
-}
-} // namespace host

@@ -1,11 +1,13 @@
 // The drawing group's shared half: presentation spaces' and bitmaps' settings and accessors,
-// the checks of gradients and bitmap sizes, and saving a bitmap with its warning.
+// the primitives' checks and their one way of drawing (ready, draw, finish), fonts, and
+// saving a bitmap with its warning. The driver's hooks do the drawing itself.
 #include "core/bmp_file.h"
 #include "driver.h"
 #include "services.h"
 
 #include <host/error.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -60,6 +62,70 @@ void CheckBitmapSize(int width, int height) {
     }
 }
 
+namespace {
+
+// Runs one primitive on the space: readies it, draws, and has what was drawn reach the target
+// (also when drawing throws). False when the space has nowhere to draw or drawing failed.
+template <typename Draw> bool drawOn(const std::shared_ptr<XbpPresSpace>& ps, Draw&& draw) {
+    RequireSpace(ps, "drawing");
+    detail::PresSpaceState& p = State(*ps);
+    if (!p.beginDrawing()) {
+        return false;
+    }
+    bool drawn = false;
+    try {
+        drawn = draw(p);
+    } catch (...) {
+        p.endDrawing();
+        throw;
+    }
+    const bool finished = p.endDrawing();
+    return drawn && finished;
+}
+
+} // namespace
+
+Font DefaultFont() {
+    return detail::TheDriver().defaultFont();
+}
+
+// ---- Primitives ------------------------------------------------------------------------
+
+bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
+                 const std::vector<Point>& ends, const std::vector<Color>& colors, int kind) {
+    CheckGradient(ends, colors, kind);
+    return drawOn(
+        ps, [&](detail::PresSpaceState& p) { return p.drawGradient(start, ends.front(), colors); });
+}
+
+bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point upperRight,
+            int fillMode) {
+    CheckFillMode(fillMode);
+    const Rect box{std::min(lowerLeft.x, upperRight.x), std::min(lowerLeft.y, upperRight.y),
+                   std::max(lowerLeft.x, upperRight.x), std::max(lowerLeft.y, upperRight.y)};
+    return drawOn(ps, [&](detail::PresSpaceState& p) { return p.drawBox(box, fillMode); });
+}
+
+bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::string& text) {
+    return drawOn(ps, [&](detail::PresSpaceState& p) { return p.drawText(at, text); });
+}
+
+TextBox GraQueryTextBox(const std::shared_ptr<XbpPresSpace>& ps, const std::string& text) {
+    RequireSpace(ps, "GraQueryTextBox");
+    const auto [width, ascent, descent] = detail::TheDriver().measureText(State(*ps).font, text);
+    return TextBox{{0, ascent}, {0, -descent}, {width, ascent}, {width, -descent}, {width, 0}};
+}
+
+bool GraBitBlt(const std::shared_ptr<XbpPresSpace>& target,
+               const std::shared_ptr<XbpPresSpace>& source, Rect targetRect, Point sourceAt) {
+    RequireSpace(target, "GraBitBlt");
+    RequireSpace(source, "GraBitBlt");
+    if (targetRect.width() <= 0 || targetRect.height() <= 0) {
+        return false;
+    }
+    return State(*target).copyFrom(State(*source), targetRect, sourceAt);
+}
+
 // ---- XbpPresSpace -----------------------------------------------------------------------
 
 XbpPresSpace::XbpPresSpace() : impl_(detail::TheDriver().newPresSpaceState()) {
@@ -91,6 +157,10 @@ Color XbpPresSpace::setColor(std::optional<Color> color) {
         impl_->color = *color;
     }
     return previous;
+}
+
+Size XbpPresSpace::size() const {
+    return impl_->size();
 }
 
 // ---- XbpBitmap --------------------------------------------------------------------------
@@ -134,6 +204,31 @@ std::shared_ptr<XbpPresSpace> XbpBitmap::presSpace() const {
 
 Size XbpBitmap::size() const {
     return impl_->size();
+}
+
+bool XbpBitmap::make(int width, int height) {
+    CheckBitmapSize(width, height);
+    impl_->noPicture.clear();
+    impl_->make(width, height);
+    return true;
+}
+
+bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
+    if (!impl_->holdsPixels()) {
+        return false;
+    }
+    if (target && State(*target).putBitmap(*impl_, at)) {
+        return true;
+    }
+    return drawOn(target, [&](detail::PresSpaceState& p) { return p.drawBitmap(*impl_, at); });
+}
+
+bool XbpBitmap::saveFile(const std::string& path) const {
+    if (!impl_->noPicture.empty()) {
+        return WarnNoPicture(path, impl_->noPicture); // never a black file in its place
+    }
+    const detail::BitmapState::Pixels px = impl_->readPixels();
+    return SaveBitmap(path, px.data, px.width, px.height, px.stride);
 }
 
 } // namespace host

@@ -16,6 +16,8 @@
 #include <host/windows.h>
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -123,6 +125,35 @@ struct PresSpaceState {
     }
     // Keeps the bitmap (of the driver's type) the space now draws into; nullptr: none.
     virtual void boundTo(BitmapState* bitmap) = 0;
+
+    // ---- Hooks of drawing. The core has checked the arguments; a primitive runs between
+    // beginDrawing and endDrawing, in host coordinates, in the space's `color` and `font`.
+    // The size of what the space draws on in pixels ({0, 0} when it draws on nothing).
+    virtual Size size() const = 0;
+    // Readies the space for a primitive; false when it has nowhere to draw (nothing is drawn,
+    // and endDrawing is not called).
+    virtual bool beginDrawing() = 0;
+    // After every primitive that beginDrawing readied, also when it failed or threw: what was
+    // drawn reaches the target (a window's pixels go to the screen). False when drawing failed.
+    virtual bool endDrawing() = 0;
+    // A linear gradient over the whole surface, from `start` to `end`, through the colours
+    // (two or more) at even steps; beyond the ends, the end colours.
+    virtual bool drawGradient(Point start, Point end, const std::vector<Color>& colors) = 0;
+    // A box between inclusive corners (x1 <= x2, y1 <= y2), filled, outlined or both as
+    // fillMode's bits fill::Fill and fill::Outline say.
+    virtual bool drawBox(Rect box, int fillMode) = 0;
+    // Text with its baseline starting at `at`.
+    virtual bool drawText(Point at, const std::string& text) = 0;
+    // The whole bitmap (which holds a picture) with its lower left corner at `at`.
+    virtual bool drawBitmap(BitmapState& bitmap, Point at) = 0;
+    // A quicker way to draw a bitmap, tried before the primitive above (without beginDrawing):
+    // true when the bitmap is drawn, false when this space has none and nothing was drawn.
+    virtual bool putBitmap(BitmapState& /*bitmap*/, Point /*at*/) { return false; }
+    // Copies the rectangle of `source` starting at `sourceAt` into `box` of this space (both
+    // at least a pixel; whatever falls outside either surface is left out). Called without
+    // beginDrawing: a copy may read from the screen as well as from a surface. False when
+    // either space has no pixels to give or take.
+    virtual bool copyFrom(PresSpaceState& source, Rect box, Point sourceAt) = 0;
 };
 
 struct BitmapState {
@@ -135,6 +166,25 @@ struct BitmapState {
     bool created = false;
 
     virtual Size size() const = 0;
+
+    // ---- Hooks of a bitmap's pixels
+    // Why the last copy from the screen into the bitmap got no picture (set by the driver's
+    // copy); empty while the pixels are a picture. Saving then warns with it and writes nothing.
+    std::string noPicture;
+    // Whether the bitmap holds pixels (it was made).
+    virtual bool holdsPixels() const = 0;
+    // A fresh black picture of the size (valid, checked), reusing the memory when it can;
+    // raises host::Error when the system cannot make it.
+    virtual void make(int width, int height) = 0;
+    // The pixels as 32-bit BGRX rows, top row first, with all drawing into them done; `data`
+    // is nullptr when the bitmap holds none.
+    struct Pixels {
+        const std::uint8_t* data = nullptr;
+        int width = 0;
+        int height = 0;
+        std::ptrdiff_t stride = 0;
+    };
+    virtual Pixels readPixels() const = 0;
 };
 
 // A menu bar or a menu.
@@ -294,6 +344,18 @@ class Driver {
     virtual void centreTopLevel(const std::shared_ptr<XbpWindow>& window) = 0;
     // The pointer's position on the desktop, in host coordinates.
     virtual Point pointerPos() = 0;
+
+    // ---- Fonts and text
+    // The desktop's current font.
+    virtual Font defaultFont() = 0;
+    // How a text in the font is drawn: its width, and the font's ascent and descent (above
+    // and below the baseline), in pixels.
+    struct TextExtent {
+        int width = 0;
+        int ascent = 0;
+        int descent = 0;
+    };
+    virtual TextExtent measureText(const Font& font, const std::string& text) = 0;
 
     // ---- Threads
     // The wait behind every pause of a host thread (nullptr: the threads library's own), and

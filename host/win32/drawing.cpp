@@ -1,8 +1,8 @@
 // Drawing on Win32: presentation spaces over DIB sections (bitmaps, and a window's picture
 // of its client area) or the screen's DC, fonts from descriptions, and the primitives with
 // GDI: boxes, text, copies (the desktop capture included), and a linear gradient of our own.
-#include "../common/services.h"
 #include "coords.h"
+#include "driver.h"
 #include "object_state.h"
 #include "system/utf16.h"
 #include "tip_accessible.h"
@@ -223,11 +223,23 @@ HFONT FontFor(const Font& font) {
 
 } // namespace win32
 
-Font DefaultFont() {
+Font win32::Win32Driver::defaultFont() {
     // The face and size the system uses for its message boxes.
     const LOGFONTW lf = messageFont();
     const long points = std::lround(std::abs(lf.lfHeight) * 72.0 / screenDpi());
     return Font{system::ToUtf8(lf.lfFaceName) + " " + std::to_string(points > 0 ? points : 9)};
+}
+
+detail::Driver::TextExtent win32::Win32Driver::measureText(const Font& font,
+                                                           const std::string& text) {
+    HDC dc = measuringDc();
+    const win32::Selection selected(dc, win32::FontFor(font));
+    const std::wstring wide = system::ToUtf16(text);
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    return {extent.cx, metrics.tmAscent, metrics.tmDescent};
 }
 
 // ---- PresSpaceImpl ---------------------------------------------------------------------
@@ -284,93 +296,40 @@ void PresSpaceImpl::boundTo(BitmapState* b) {
 
 } // namespace detail
 
-namespace {
+// ---- PresSpaceImpl: drawing ----------------------------------------------------------
 
-// Runs a drawing on the space's DC; false when the space has nowhere to draw.
-template <typename F> bool withDc(const std::shared_ptr<XbpPresSpace>& ps, F&& draw) {
-    RequireSpace(ps, "drawing");
-    PresSpaceImpl& p = Impl(*ps);
-    HDC dc = p.dc();
-    if (!dc) {
-        return false;
-    }
-    const bool ok = draw(dc, p, p.height());
-    p.flush();
-    return ok;
+namespace detail {
+
+bool PresSpaceImpl::beginDrawing() {
+    return dc() != nullptr;
 }
 
-} // namespace
-
-// ---- XbpPresSpace ----------------------------------------------------------------------
-
-Size XbpPresSpace::size() const {
-    return Impl(*this).size();
-}
-
-// ---- XbpBitmap -------------------------------------------------------------------------
-
-bool XbpBitmap::make(int width, int height) {
-    CheckBitmapSize(width, height);
-    win32::Surface& s = Impl(*this).surface;
-    if (s.width() == width && s.height() == height) {
-        s.clear();
-        return true;
-    }
-    if (!s.make(width, height)) {
-        throw Error("XbpBitmap:make", "the system cannot make the bitmap",
-                    {std::to_string(width), std::to_string(height)});
-    }
+bool PresSpaceImpl::endDrawing() {
+    flush();
     return true;
 }
 
-bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
-    const win32::Surface& s = Impl(*this).surface;
-    if (s.empty()) {
-        return false;
-    }
-    return withDc(target, [&](HDC dc, PresSpaceImpl&, int height) {
-        const int top = win32::ToDeviceY(at.y + s.height(), height);
-        return BitBlt(dc, at.x, top, s.width(), s.height(), s.dc(), 0, 0, SRCCOPY) != 0;
-    });
-}
-
-bool XbpBitmap::saveFile(const std::string& path) const {
-    const win32::Surface& s = Impl(*this).surface;
-    GdiFlush(); // GDI's pending drawing reaches the pixels first
-    return SaveBitmap(path, s.empty() ? nullptr : s.bits(), s.width(), s.height(), s.stride());
-}
-
-// ---- Primitives ------------------------------------------------------------------------
-
-bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
-                 const std::vector<Point>& ends, const std::vector<Color>& colors, int kind) {
-    CheckGradient(ends, colors, kind);
-    RequireSpace(ps, "drawing");
+bool PresSpaceImpl::drawGradient(Point start, Point end, const std::vector<Color>& colors) {
     // GDI fills only horizontal and vertical gradients; this one runs in any direction, so the
     // pixels are computed here, at their centres, with evenly spaced colour stops. Bitmaps are
     // written in place; other targets get a copy through a scratch surface.
-    PresSpaceImpl& p = Impl(*ps);
-    HDC dc = p.dc();
-    if (!dc) {
-        return false;
-    }
-    const Size size = p.size();
+    const Size area = size();
     win32::Surface scratch;
     win32::Surface* surface = nullptr;
-    if (p.target == Target::ToBitmap) {
-        surface = &p.bitmap->surface;
-    } else if (p.target == Target::ToWindow) {
-        surface = &p.window->backing;
-    } else if (scratch.make(size.width, size.height)) {
+    if (target == Target::ToBitmap) {
+        surface = &bitmap->surface;
+    } else if (target == Target::ToWindow) {
+        surface = &window->backing;
+    } else if (scratch.make(area.width, area.height)) {
         surface = &scratch;
     } else {
         return false;
     }
     GdiFlush();
     const double sx = start.x;
-    const double sy = win32::ToDeviceY(start.y, size.height);
-    const double dx = ends.front().x - sx;
-    const double dy = win32::ToDeviceY(ends.front().y, size.height) - sy;
+    const double sy = win32::ToDeviceY(start.y, area.height);
+    const double dx = end.x - sx;
+    const double dy = win32::ToDeviceY(end.y, area.height) - sy;
     const double lengthSquared = dx * dx + dy * dy;
     const double segments = static_cast<double>(colors.size() - 1);
     for (int row = 0; row < surface->height(); ++row) {
@@ -396,83 +355,80 @@ bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
         }
     }
     if (surface == &scratch) {
-        BitBlt(dc, 0, 0, size.width, size.height, scratch.dc(), 0, 0, SRCCOPY);
+        BitBlt(dc(), 0, 0, area.width, area.height, scratch.dc(), 0, 0, SRCCOPY);
     }
-    p.flush();
     return true;
 }
 
-bool GraBitBlt(const std::shared_ptr<XbpPresSpace>& target,
-               const std::shared_ptr<XbpPresSpace>& source, Rect targetRect, Point sourceAt) {
-    RequireSpace(target, "GraBitBlt");
-    RequireSpace(source, "GraBitBlt");
-    const int w = targetRect.width();
-    const int h = targetRect.height();
-    if (w <= 0 || h <= 0) {
-        return false;
+bool PresSpaceImpl::drawBox(Rect box, int fillMode) {
+    const int h = height();
+    // Inclusive corners: GDI's right and bottom edges are exclusive.
+    const RECT r{box.x1, win32::ToDeviceRow(box.y2, h), box.x2 + 1,
+                 win32::ToDeviceRow(box.y1, h) + 1};
+    const win32::BrushPtr brush(CreateSolidBrush(win32::ToColorRef(color)));
+    if (fillMode & fill::Fill) {
+        FillRect(dc(), &r, brush.get());
     }
-    HDC from = Impl(*source).dc();
-    if (!from) {
-        return false;
+    if (fillMode & fill::Outline) {
+        FrameRect(dc(), &r, brush.get());
     }
-    const int sourceHeight = Impl(*source).height();
-    // The screen as a source includes layered windows (tips, menus) in the copy.
-    const DWORD rop = Impl(*source).target == Target::ToScreen ? SRCCOPY | CAPTUREBLT : SRCCOPY;
-    return withDc(target, [&](HDC dc, PresSpaceImpl&, int height) {
-        const int dstTop = win32::ToDeviceRow(targetRect.y2, height);
-        const int srcTop = win32::ToDeviceY(sourceAt.y + h, sourceHeight);
-        return BitBlt(dc, targetRect.x1, dstTop, w, h, from, sourceAt.x, srcTop, rop) != 0;
-    });
+    return true;
 }
 
-bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point upperRight,
-            int fillMode) {
-    CheckFillMode(fillMode);
-    return withDc(ps, [&](HDC dc, PresSpaceImpl& p, int height) {
-        const int x1 = std::min(lowerLeft.x, upperRight.x);
-        const int x2 = std::max(lowerLeft.x, upperRight.x);
-        const int y1 = std::min(lowerLeft.y, upperRight.y);
-        const int y2 = std::max(lowerLeft.y, upperRight.y);
-        // Inclusive corners: GDI's right and bottom edges are exclusive.
-        const RECT r{x1, win32::ToDeviceRow(y2, height), x2 + 1,
-                     win32::ToDeviceRow(y1, height) + 1};
-        const win32::BrushPtr brush(CreateSolidBrush(win32::ToColorRef(p.color)));
-        if (fillMode & fill::Fill) {
-            FillRect(dc, &r, brush.get());
-        }
-        if (fillMode & fill::Outline) {
-            FrameRect(dc, &r, brush.get());
-        }
-        return true;
-    });
-}
-
-bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::string& text) {
-    return withDc(ps, [&](HDC dc, PresSpaceImpl& p, int height) {
-        win32::TipTextDrawn(p.window ? p.window->hwnd : nullptr, text);
-        const std::wstring wide = system::ToUtf16(text);
-        const win32::Selection font(dc, win32::FontFor(p.font));
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, win32::ToColorRef(p.color));
-        SetTextAlign(dc, TA_BASELINE | TA_LEFT | TA_NOUPDATECP);
-        return TextOutW(dc, at.x, win32::ToDeviceY(at.y, height), wide.c_str(),
-                        static_cast<int>(wide.size())) != 0;
-    });
-}
-
-TextBox GraQueryTextBox(const std::shared_ptr<XbpPresSpace>& ps, const std::string& text) {
-    RequireSpace(ps, "GraQueryTextBox");
-    HDC dc = measuringDc();
-    const win32::Selection font(dc, win32::FontFor(Impl(*ps).font));
+bool PresSpaceImpl::drawText(Point at, const std::string& text) {
+    win32::TipTextDrawn(window ? window->hwnd : nullptr, text);
     const std::wstring wide = system::ToUtf16(text);
-    SIZE extent{};
-    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
-    TEXTMETRICW metrics{};
-    GetTextMetricsW(dc, &metrics);
-    const int ascent = metrics.tmAscent;
-    const int descent = metrics.tmDescent;
-    const int width = extent.cx;
-    return TextBox{{0, ascent}, {0, -descent}, {width, ascent}, {width, -descent}, {width, 0}};
+    HDC to = dc();
+    const win32::Selection selected(to, win32::FontFor(font));
+    SetBkMode(to, TRANSPARENT);
+    SetTextColor(to, win32::ToColorRef(color));
+    SetTextAlign(to, TA_BASELINE | TA_LEFT | TA_NOUPDATECP);
+    return TextOutW(to, at.x, win32::ToDeviceY(at.y, height()), wide.c_str(),
+                    static_cast<int>(wide.size())) != 0;
 }
+
+bool PresSpaceImpl::drawBitmap(BitmapState& b, Point at) {
+    const win32::Surface& s = static_cast<const BitmapImpl&>(b).surface;
+    const int top = win32::ToDeviceY(at.y + s.height(), height());
+    return BitBlt(dc(), at.x, top, s.width(), s.height(), s.dc(), 0, 0, SRCCOPY) != 0;
+}
+
+bool PresSpaceImpl::copyFrom(PresSpaceState& from, Rect box, Point sourceAt) {
+    PresSpaceImpl& source = static_cast<PresSpaceImpl&>(from);
+    HDC in = source.dc();
+    HDC out = in ? dc() : nullptr;
+    if (!out) {
+        return false;
+    }
+    // The screen as a source includes layered windows (tips, menus) in the copy.
+    const DWORD rop = source.target == Target::ToScreen ? SRCCOPY | CAPTUREBLT : SRCCOPY;
+    const int dstTop = win32::ToDeviceRow(box.y2, height());
+    const int srcTop = win32::ToDeviceY(sourceAt.y + box.height(), source.height());
+    const bool ok =
+        BitBlt(out, box.x1, dstTop, box.width(), box.height(), in, sourceAt.x, srcTop, rop) != 0;
+    flush();
+    return ok;
+}
+
+// ---- BitmapImpl ----------------------------------------------------------------------
+
+void BitmapImpl::make(int width, int height) {
+    if (surface.width() == width && surface.height() == height) {
+        surface.clear();
+        return;
+    }
+    if (!surface.make(width, height)) {
+        throw Error("XbpBitmap:make", "the system cannot make the bitmap",
+                    {std::to_string(width), std::to_string(height)});
+    }
+}
+
+BitmapState::Pixels BitmapImpl::readPixels() const {
+    GdiFlush(); // GDI's pending drawing reaches the pixels first
+    return {surface.empty() ? nullptr : surface.bits(), surface.width(), surface.height(),
+            surface.stride()};
+}
+
+} // namespace detail
 
 } // namespace host

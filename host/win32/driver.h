@@ -1,6 +1,6 @@
 // The Win32 driver: its implementation of the driver interface (host/common/driver.h). Each
 // hook is defined in the file of its job: dispatch.cpp (events), desktop.cpp (placement),
-// driver.cpp (start, end, errors, focus, the pointer, pauses).
+// driver.cpp (start, end, errors, focus, the pointer, pauses), drawing.cpp (fonts and text).
 #pragma once
 
 #include "../common/driver.h"
@@ -31,6 +31,8 @@ class Win32Driver final : public detail::Driver {
     void setInputFocus(const std::shared_ptr<XbpWindow>& window) override;
     void centreTopLevel(const std::shared_ptr<XbpWindow>& window) override;
     Point pointerPos() override;
+    Font defaultFont() override;
+    TextExtent measureText(const Font& font, const std::string& text) override;
 
     PauseWait pauseWait() const override;
     WarmUp threadWarmUp() const override;

@@ -26,6 +26,9 @@ struct BitmapImpl final : BitmapState {
     win32::Surface surface;
 
     Size size() const override { return {surface.width(), surface.height()}; }
+    bool holdsPixels() const override { return !surface.empty(); }
+    void make(int width, int height) override;
+    Pixels readPixels() const override;
 };
 
 struct WindowImpl;
@@ -38,10 +41,17 @@ struct PresSpaceImpl final : PresSpaceState {
     // The DC drawing goes to, or nullptr when there is none; `height` for conversion.
     HDC dc();
     int height() const;
-    Size size() const;
     void flush(); // after drawing: a window's pixels reach the screen
     void unlocked() override;
     void boundTo(BitmapState* bitmap) override;
+    Size size() const override;
+    bool beginDrawing() override;
+    bool endDrawing() override;
+    bool drawGradient(Point start, Point end, const std::vector<Color>& colors) override;
+    bool drawBox(Rect box, int fillMode) override;
+    bool drawText(Point at, const std::string& text) override;
+    bool drawBitmap(BitmapState& bitmap, Point at) override;
+    bool copyFrom(PresSpaceState& source, Rect box, Point sourceAt) override;
 };
 
 struct WindowImpl final : WindowState {

@@ -1,13 +1,10 @@
-// GraBitBlt: copying pixels between presentation spaces. From a window (the desktop) into a
+// Copying pixels between presentation spaces. From a window (the desktop) into a
 // bitmap the pixels come from the server through the connection's shared band when the
 // screen's pixels are the bitmap's format (depth 24, BGRX), else through the socket, converted
 // from any TrueColor layout; between bitmaps cairo copies them.
-#include "../common/services.h"
 #include "coords.h"
 #include "object_state.h"
 #include "wayland_session.h"
-
-#include <host/error.h>
 
 #include <algorithm>
 #include <bit>
@@ -196,42 +193,39 @@ bool grab(PresSpaceImpl& source, detail::BitmapImpl& bitmap, x11::DeviceRect src
 
 } // namespace
 
-bool GraBitBlt(const std::shared_ptr<XbpPresSpace>& target,
-               const std::shared_ptr<XbpPresSpace>& source, Rect targetRect, Point sourceAt) {
-    RequireSpace(target, "GraBitBlt");
-    RequireSpace(source, "GraBitBlt");
-    PresSpaceImpl& t = Impl(*target);
-    PresSpaceImpl& s = Impl(*source);
-    const int w = targetRect.width();
-    const int h = targetRect.height();
-    if (w <= 0 || h <= 0) {
-        return false;
-    }
-    const Size ts = target->size();
-    const Size ss = source->size();
-    x11::DeviceRect dst = x11::ToDevice(targetRect, ts.height);
+namespace detail {
+
+bool PresSpaceImpl::copyFrom(PresSpaceState& from, Rect box, Point sourceAt) {
+    PresSpaceImpl& source = static_cast<PresSpaceImpl&>(from);
+    const int w = box.width();
+    const int h = box.height();
+    const Size ts = size();
+    const Size ss = source.size();
+    x11::DeviceRect dst = x11::ToDevice(box, ts.height);
     x11::DeviceRect src = x11::ToDevice(
         Rect{sourceAt.x, sourceAt.y, sourceAt.x + w - 1, sourceAt.y + h - 1}, ss.height);
     if (!clip(dst, src, ts.width, ts.height, ss.width, ss.height)) {
         return false;
     }
-    if (t.target == Target::ToBitmap && t.bitmap && t.bitmap->cairo() &&
-        s.target == Target::ToWindow) {
-        return grab(s, *t.bitmap, src, dst);
+    if (target == Target::ToBitmap && bitmap && bitmap->cairo() &&
+        source.target == Target::ToWindow) {
+        return grab(source, *bitmap, src, dst);
     }
-    cairo_surface_t* from = s.surface();
-    cairo_surface_t* to = t.surface();
-    if (!from || !to) {
+    cairo_surface_t* in = source.surface();
+    cairo_surface_t* out = surface();
+    if (!in || !out) {
         return false;
     }
-    x11::CairoPtr cr(cairo_create(to));
-    cairo_set_operator(cr.get(), CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_surface(cr.get(), from, dst.x - src.x, dst.y - src.y);
-    cairo_rectangle(cr.get(), dst.x, dst.y, dst.width, dst.height);
-    cairo_fill(cr.get());
-    cr.reset();
-    t.flush();
+    x11::CairoPtr copy(cairo_create(out));
+    cairo_set_operator(copy.get(), CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(copy.get(), in, dst.x - src.x, dst.y - src.y);
+    cairo_rectangle(copy.get(), dst.x, dst.y, dst.width, dst.height);
+    cairo_fill(copy.get());
+    copy.reset();
+    flush();
     return true;
 }
+
+} // namespace detail
 
 } // namespace host

@@ -2,14 +2,13 @@
 // Host coordinates are converted to device coordinates only through coords.h.
 #include "drawing.h"
 
-#include "../common/services.h"
 #include "a11y_notes.h"
 #include "coords.h"
+#include "driver.h"
 #include "menu_state.h"
 #include "object_state.h"
 
 #include <host/application.h>
-#include <host/error.h>
 
 #include <sys/mman.h>
 
@@ -121,6 +120,7 @@ cairo_surface_t* PresSpaceImpl::surface() {
         }
         return windowSurface.get();
     case Target::Unbound:
+    case Target::ToScreen: // the desktop's space draws on the root window (ToWindow)
         break;
     }
     return nullptr;
@@ -133,6 +133,7 @@ int PresSpaceImpl::height() const {
     case Target::ToWindow:
         return windowSize.height;
     case Target::Unbound:
+    case Target::ToScreen:
         break;
     }
     return 0;
@@ -218,24 +219,6 @@ LayoutPtr MakeLayout(cairo_t* cr, const Font& font, const std::string& text) {
 
 namespace {
 
-using detail::PresSpaceImpl;
-
-// Runs `draw` with a cairo context on the space's surface; false when there is none.
-template <typename F> bool withCairo(const std::shared_ptr<XbpPresSpace>& ps, F&& draw) {
-    RequireSpace(ps, "drawing");
-    PresSpaceImpl& p = Impl(*ps);
-    cairo_surface_t* s = p.surface();
-    if (!s) {
-        return false;
-    }
-    x11::CairoPtr cr(cairo_create(s));
-    draw(cr.get(), p, p.height());
-    const bool ok = cairo_status(cr.get()) == CAIRO_STATUS_SUCCESS;
-    cr.reset();
-    p.flush();
-    return ok;
-}
-
 // A measuring context for spaces that have no surface yet (a space made only to measure).
 cairo_t* measuringContext() {
     thread_local x11::SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
@@ -245,8 +228,16 @@ cairo_t* measuringContext() {
 
 } // namespace
 
-Font DefaultFont() {
+Font x11::X11Driver::defaultFont() {
     return Font{"Sans 10"};
+}
+
+detail::Driver::TextExtent x11::X11Driver::measureText(const Font& font, const std::string& text) {
+    x11::LayoutPtr layout = x11::MakeLayout(measuringContext(), font, text);
+    PangoRectangle logical{};
+    pango_layout_get_pixel_extents(layout.get(), nullptr, &logical);
+    const int ascent = PANGO_PIXELS(pango_layout_get_baseline(layout.get()));
+    return {logical.width, ascent, logical.height - ascent};
 }
 
 void x11::SetSource(cairo_t* cr, Color c) {
@@ -289,141 +280,127 @@ void x11::WarmThread() {
     XSync(dpy, False);
 }
 
-// ---- XbpPresSpace ----------------------------------------------------------------------
+namespace detail {
 
-Size XbpPresSpace::size() const {
-    if (Impl(*this).target == detail::PresSpaceImpl::Target::ToWindow) {
-        return Impl(*this).windowSize;
+// ---- PresSpaceImpl: drawing ----------------------------------------------------------
+
+Size PresSpaceImpl::size() const {
+    if (target == Target::ToWindow) {
+        return windowSize;
     }
-    return Impl(*this).bitmap ? Impl(*this).bitmap->size() : Size{};
+    return bitmap ? bitmap->size() : Size{};
 }
 
-// ---- XbpBitmap -------------------------------------------------------------------------
-
-bool XbpBitmap::make(int width, int height) {
-    CheckBitmapSize(width, height);
-    detail::BitmapImpl& b = Impl(*this);
-    b.noPicture.clear();
-    bool black = false;
-    if (b.pixels->width() != width || b.pixels->height() != height) {
-        // Memory the bitmap has already touched is reused whenever it is large enough: fresh
-        // pages cost far more than clearing old ones.
-        b.surface.reset();
-        if (!b.pixels->reshape(width, height)) {
-            b.pixels.reset(); // free the old pixels before the new ones are touched
-            b.pixels = std::make_unique<detail::PixelBuffer>(width, height);
-            black = b.pixels->fresh();
-        }
-        b.surface.reset(cairo_image_surface_create_for_data(b.pixels->data(), CAIRO_FORMAT_RGB24,
-                                                            width, height,
-                                                            static_cast<int>(b.pixels->stride())));
+bool PresSpaceImpl::beginDrawing() {
+    cairo_surface_t* s = surface();
+    if (!s) {
+        return false;
     }
-    if (!black) {
-        std::memset(b.pixels->data(), 0,
-                    static_cast<std::size_t>(b.pixels->stride()) *
-                        static_cast<std::size_t>(height));
-    }
-    cairo_surface_mark_dirty(b.surface.get());
+    cr.reset(cairo_create(s));
     return true;
 }
 
-bool XbpBitmap::draw(const std::shared_ptr<XbpPresSpace>& target, Point at) {
-    if (!Impl(*this).cairo()) {
+bool PresSpaceImpl::endDrawing() {
+    const bool ok = cr && cairo_status(cr.get()) == CAIRO_STATUS_SUCCESS;
+    cr.reset();
+    flush();
+    return ok;
+}
+
+bool PresSpaceImpl::drawGradient(Point start, Point end, const std::vector<Color>& colors) {
+    const int h = height();
+    x11::PatternPtr pattern(cairo_pattern_create_linear(start.x, x11::ToDeviceY(start.y, h), end.x,
+                                                        x11::ToDeviceY(end.y, h)));
+    const double last = static_cast<double>(colors.size() - 1);
+    for (std::size_t i = 0; i < colors.size(); ++i) {
+        const Color c = colors[i];
+        cairo_pattern_add_color_stop_rgb(pattern.get(), static_cast<double>(i) / last,
+                                         RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0);
+    }
+    cairo_set_source(cr.get(), pattern.get());
+    cairo_paint(cr.get());
+    return true;
+}
+
+bool PresSpaceImpl::drawBox(Rect box, int fillMode) {
+    const x11::DeviceRect d = x11::ToDevice(box, height());
+    x11::SetSource(cr.get(), color);
+    cairo_set_antialias(cr.get(), CAIRO_ANTIALIAS_NONE);
+    if (fillMode & fill::Fill) {
+        cairo_rectangle(cr.get(), d.x, d.y, d.width, d.height);
+        cairo_fill(cr.get());
+    }
+    if (fillMode & fill::Outline) {
+        // A one-pixel line through the centres of the edge pixels covers exactly them.
+        cairo_set_line_width(cr.get(), 1.0);
+        cairo_rectangle(cr.get(), d.x + 0.5, d.y + 0.5, d.width - 1, d.height - 1);
+        cairo_stroke(cr.get());
+    }
+    return true;
+}
+
+bool PresSpaceImpl::drawText(Point at, const std::string& text) {
+    x11::a11y::TextDrawn(*this, text);
+    x11::LayoutPtr layout = x11::MakeLayout(cr.get(), font, text);
+    const double baseline = pango_layout_get_baseline(layout.get()) / double(PANGO_SCALE);
+    x11::SetSource(cr.get(), color);
+    cairo_move_to(cr.get(), at.x, x11::ToDeviceY(at.y, height()) - baseline);
+    pango_cairo_show_layout(cr.get(), layout.get());
+    return true;
+}
+
+bool PresSpaceImpl::drawBitmap(BitmapState& b, Point at) {
+    const auto& image = static_cast<const BitmapImpl&>(b);
+    const double top = x11::ToDeviceY(at.y + image.size().height, height());
+    cairo_set_source_surface(cr.get(), image.cairo(), at.x, top);
+    cairo_paint(cr.get());
+    return true;
+}
+
+bool PresSpaceImpl::putBitmap(BitmapState& b, Point at) {
+    if (target != Target::ToWindow) {
         return false;
     }
-    const Size sz = size();
-    if (target && Impl(*target).target == PresSpaceImpl::Target::ToWindow) {
-        // On a window: the pixels go to the server as they are, after what was drawn before.
-        PresSpaceImpl& p = Impl(*target);
-        p.flush();
-        cairo_surface_flush(Impl(*this).cairo());
-        if (x11::PutInStrips(*p.conn, p.window, *Impl(*this).pixels, at.x,
-                             x11::ToDeviceY(at.y + sz.height, p.windowSize.height), p.windowSize)) {
-            return true;
+    // On a window: the pixels go to the server as they are, after what was drawn before.
+    const auto& image = static_cast<const BitmapImpl&>(b);
+    flush();
+    cairo_surface_flush(image.cairo());
+    return x11::PutInStrips(*conn, window, *image.pixels, at.x,
+                            x11::ToDeviceY(at.y + image.size().height, windowSize.height),
+                            windowSize);
+}
+
+// ---- BitmapImpl ----------------------------------------------------------------------
+
+void BitmapImpl::make(int width, int height) {
+    bool black = false;
+    if (pixels->width() != width || pixels->height() != height) {
+        // Memory the bitmap has already touched is reused whenever it is large enough: fresh
+        // pages cost far more than clearing old ones.
+        surface.reset();
+        if (!pixels->reshape(width, height)) {
+            pixels.reset(); // free the old pixels before the new ones are touched
+            pixels = std::make_unique<PixelBuffer>(width, height);
+            black = pixels->fresh();
         }
+        surface.reset(cairo_image_surface_create_for_data(
+            pixels->data(), CAIRO_FORMAT_RGB24, width, height, static_cast<int>(pixels->stride())));
     }
-    return withCairo(target, [&](cairo_t* cr, PresSpaceImpl&, int height) {
-        const double top = x11::ToDeviceY(at.y + sz.height, height);
-        cairo_set_source_surface(cr, Impl(*this).cairo(), at.x, top);
-        cairo_paint(cr);
-    });
-}
-
-bool XbpBitmap::saveFile(const std::string& path) const {
-    const detail::BitmapImpl& b = Impl(*this);
-    if (!b.noPicture.empty()) {
-        return WarnNoPicture(path, b.noPicture); // never a black file in its place
+    if (!black) {
+        std::memset(pixels->data(), 0,
+                    static_cast<std::size_t>(pixels->stride()) * static_cast<std::size_t>(height));
     }
-    if (b.cairo()) {
-        cairo_surface_flush(b.cairo());
+    cairo_surface_mark_dirty(surface.get());
+}
+
+BitmapState::Pixels BitmapImpl::readPixels() const {
+    if (!cairo()) {
+        return {nullptr, pixels->width(), pixels->height(), pixels->stride()};
     }
-    const detail::PixelBuffer& px = *b.pixels;
-    return SaveBitmap(path, b.cairo() ? px.data() : nullptr, px.width(), px.height(), px.stride());
+    cairo_surface_flush(cairo());
+    return {pixels->data(), pixels->width(), pixels->height(), pixels->stride()};
 }
 
-// ---- Primitives ------------------------------------------------------------------------
-
-bool GraGradient(const std::shared_ptr<XbpPresSpace>& ps, Point start,
-                 const std::vector<Point>& ends, const std::vector<Color>& colors, int kind) {
-    CheckGradient(ends, colors, kind);
-    return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl&, int height) {
-        const Point end = ends.front();
-        x11::PatternPtr pattern(cairo_pattern_create_linear(
-            start.x, x11::ToDeviceY(start.y, height), end.x, x11::ToDeviceY(end.y, height)));
-        const double last = static_cast<double>(colors.size() - 1);
-        for (std::size_t i = 0; i < colors.size(); ++i) {
-            const Color c = colors[i];
-            cairo_pattern_add_color_stop_rgb(pattern.get(), static_cast<double>(i) / last,
-                                             RedOf(c) / 255.0, GreenOf(c) / 255.0,
-                                             BlueOf(c) / 255.0);
-        }
-        cairo_set_source(cr, pattern.get());
-        cairo_paint(cr);
-    });
-}
-
-bool GraBox(const std::shared_ptr<XbpPresSpace>& ps, Point lowerLeft, Point upperRight,
-            int fillMode) {
-    CheckFillMode(fillMode);
-    return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl& p, int height) {
-        const Rect r{std::min(lowerLeft.x, upperRight.x), std::min(lowerLeft.y, upperRight.y),
-                     std::max(lowerLeft.x, upperRight.x), std::max(lowerLeft.y, upperRight.y)};
-        const x11::DeviceRect d = x11::ToDevice(r, height);
-        x11::SetSource(cr, p.color);
-        cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-        if (fillMode & fill::Fill) {
-            cairo_rectangle(cr, d.x, d.y, d.width, d.height);
-            cairo_fill(cr);
-        }
-        if (fillMode & fill::Outline) {
-            // A one-pixel line through the centres of the edge pixels covers exactly them.
-            cairo_set_line_width(cr, 1.0);
-            cairo_rectangle(cr, d.x + 0.5, d.y + 0.5, d.width - 1, d.height - 1);
-            cairo_stroke(cr);
-        }
-    });
-}
-
-bool GraStringAt(const std::shared_ptr<XbpPresSpace>& ps, Point at, const std::string& text) {
-    return withCairo(ps, [&](cairo_t* cr, PresSpaceImpl& p, int height) {
-        x11::a11y::TextDrawn(p, text);
-        x11::LayoutPtr layout = x11::MakeLayout(cr, p.font, text);
-        const double baseline = pango_layout_get_baseline(layout.get()) / double(PANGO_SCALE);
-        x11::SetSource(cr, p.color);
-        cairo_move_to(cr, at.x, x11::ToDeviceY(at.y, height) - baseline);
-        pango_cairo_show_layout(cr, layout.get());
-    });
-}
-
-TextBox GraQueryTextBox(const std::shared_ptr<XbpPresSpace>& ps, const std::string& text) {
-    RequireSpace(ps, "GraQueryTextBox");
-    x11::LayoutPtr layout = x11::MakeLayout(measuringContext(), Impl(*ps).font, text);
-    PangoRectangle logical{};
-    pango_layout_get_pixel_extents(layout.get(), nullptr, &logical);
-    const int ascent = PANGO_PIXELS(pango_layout_get_baseline(layout.get()));
-    const int descent = logical.height - ascent;
-    const int width = logical.width;
-    return TextBox{{0, ascent}, {0, -descent}, {width, ascent}, {width, -descent}, {width, 0}};
-}
+} // namespace detail
 
 } // namespace host

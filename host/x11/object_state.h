@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <X11/extensions/XShm.h>
 
@@ -54,12 +56,12 @@ class PixelBuffer {
 struct BitmapImpl final : BitmapState {
     std::unique_ptr<PixelBuffer> pixels = std::make_unique<PixelBuffer>();
     x11::SurfacePtr surface; // a cairo image surface over `pixels`
-    // Why the last copy from a window into it got no picture; saveFile then warns with it
-    // and writes nothing. Empty while the pixels are a picture (make() clears it).
-    std::string noPicture;
 
     cairo_surface_t* cairo() const { return surface.get(); }
     Size size() const override { return {pixels->width(), pixels->height()}; }
+    bool holdsPixels() const override { return cairo() != nullptr; }
+    void make(int width, int height) override;
+    Pixels readPixels() const override;
 };
 
 struct PresSpaceImpl final : PresSpaceState {
@@ -71,6 +73,7 @@ struct PresSpaceImpl final : PresSpaceState {
     // A window's locked space: its drawing is sent when it is unlocked, in one go, rather
     // than after every primitive (each send wakes the server once more).
     bool sentOnUnlock = false;
+    x11::CairoPtr cr; // the context of the primitive being drawn (beginDrawing to endDrawing)
 
     // The surface drawing goes to, or nullptr when there is none; `height` for conversion.
     cairo_surface_t* surface();
@@ -78,6 +81,15 @@ struct PresSpaceImpl final : PresSpaceState {
     void flush(); // after drawing: a window's pixels go to the server (or wait for unlock)
     void unlocked() override;
     void boundTo(BitmapState* bitmap) override;
+    Size size() const override;
+    bool beginDrawing() override;
+    bool endDrawing() override;
+    bool drawGradient(Point start, Point end, const std::vector<Color>& colors) override;
+    bool drawBox(Rect box, int fillMode) override;
+    bool drawText(Point at, const std::string& text) override;
+    bool drawBitmap(BitmapState& bitmap, Point at) override;
+    bool putBitmap(BitmapState& bitmap, Point at) override;
+    bool copyFrom(PresSpaceState& source, Rect box, Point sourceAt) override; // capture.cpp
 };
 
 struct WindowImpl final : WindowState {

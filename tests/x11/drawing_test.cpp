@@ -111,6 +111,45 @@ TEST(Bitmap, TextIsMeasuredAndDrawnOnItsBaseline) {
     });
 }
 
+TEST(Bitmap, DrawsIntoAnotherFromTheLowerLeftAndRefusesWhatHasNothingToDraw) {
+    testx::XServer x;
+    RunAsMain([] {
+        Canvas c(8, 6);
+        Canvas red(2, 3);
+        red.ps->setColor(GraMakeRGBColor({255, 0, 0}));
+        ASSERT_TRUE(GraBox(red.ps, {0, 0}, {1, 2}, fill::Fill));
+        ASSERT_TRUE(red.bmp->draw(c.ps, {5, 1}));
+        const auto img = c.image();
+        for (int y = 0; y < 6; ++y) {
+            for (int px = 0; px < 8; ++px) {
+                const bool inside = px >= 5 && px <= 6 && y >= 1 && y <= 3;
+                EXPECT_TRUE(testx::near(img.hostPixel(px, y), inside ? 255 : 0, 0, 0, 0))
+                    << px << "," << y << " " << str(img.hostPixel(px, y));
+            }
+        }
+        // No space: an error. A space bound to nothing, a bitmap never made, an empty
+        // rectangle: nothing drawn, and false.
+        const std::shared_ptr<XbpPresSpace> none;
+        EXPECT_THROW(GraBox(none, {0, 0}, {1, 1}), Error);
+        EXPECT_THROW(GraStringAt(none, {0, 0}, "x"), Error);
+        EXPECT_THROW(GraQueryTextBox(none, "x"), Error);
+        EXPECT_THROW(GraBitBlt(c.ps, none, {0, 0, 1, 1}, {0, 0}), Error);
+        EXPECT_THROW(red.bmp->draw(none, {0, 0}), Error);
+        EXPECT_THROW(c.bmp->make(0, 5), Error);
+        EXPECT_THROW(GraBox(c.ps, {0, 0}, {1, 1}, 4), Error);
+        const auto unbound = XbpPresSpace::New()->create();
+        EXPECT_FALSE(GraBox(unbound, {0, 0}, {1, 1}, fill::Fill));
+        EXPECT_FALSE(GraStringAt(unbound, {0, 0}, "x"));
+        EXPECT_EQ(unbound->size(), (Size{0, 0}));
+        EXPECT_FALSE(red.bmp->draw(unbound, {0, 0}));
+        EXPECT_FALSE(XbpBitmap::New()->create()->draw(c.ps, {0, 0}));
+        EXPECT_FALSE(GraBitBlt(c.ps, red.ps, {3, 3, 2, 2}, {0, 0}));
+        const auto after = c.image();
+        EXPECT_TRUE(testx::near(after.hostPixel(6, 3), 255, 0, 0, 0)) << "the picture stays";
+        EXPECT_TRUE(testx::near(after.hostPixel(0, 0), 0, 0, 0, 0)) << "nothing drawn over it";
+    });
+}
+
 TEST(Bitmap, CopiesTheDesktopAsTheServerShowsIt) {
     testx::XServer x;
     x.paintRoot(0x336699);

@@ -7,7 +7,9 @@
 
 #include <host/error.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -260,10 +262,56 @@ Point GetPointerPos() {
     return detail::TheDriver().pointerPos();
 }
 
+Rect MonitorAt(Point point) {
+    return detail::TheDriver().monitorAt(point);
+}
+
+// ---- Waiting for the pointer -----------------------------------------------------------------
+
+bool WaitPointerMove(Point from, int timeout) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(10LL * std::max(0, timeout));
+    if (StopRequested()) {
+        return false;
+    }
+    detail::Driver& driver = detail::TheDriver();
+    if (const std::optional<bool> moved = driver.awaitPointerMove(from, deadline)) {
+        return *moved;
+    }
+    // No motion events on this thread: read the pointer every 10 ms. Each pause is a stop
+    // point, and rounds up, so that the last one reaches the deadline rather than spinning.
+    constexpr std::chrono::milliseconds kPollPause{10};
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        if (PauseUntilStop(std::min(kPollPause, left))) {
+            return false;
+        }
+        const std::optional<Point> now = driver.readPointer();
+        if (now && *now != from) {
+            return true;
+        }
+    }
+}
+
+std::string PointerWaitMethod() {
+    return detail::TheDriver().pointerWaitMethod();
+}
+
+// ---- The confirmation box --------------------------------------------------------------------
+
 void CheckBoxButtons(int buttons) {
     if (buttons != box::Ok && buttons != box::OkCancel && buttons != box::YesNo) {
         throw Error("ConfirmBox", "unknown set of buttons", {std::to_string(buttons)});
     }
+}
+
+int ConfirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& message,
+               const std::string& title, int buttons) {
+    CheckBoxButtons(buttons);
+    return detail::TheDriver().confirmBox(owner, message, title, buttons);
 }
 
 // ---- Small services --------------------------------------------------------------------------

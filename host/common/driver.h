@@ -96,6 +96,11 @@ struct WindowState {
     // follows the program's windows (an accessibility bridge).
     virtual void dialogCreated(const DialogState& /*settings*/) {}
     virtual void dialogDestroying() {}
+
+    // ---- Hook of a drawing area
+    // On a drawing area's state, at its Paint event: its bitmap goes onto its window as its
+    // options say (a driver whose window procedure paints the area does nothing here).
+    virtual void paintArea() = 0;
 };
 
 struct PresSpaceState {
@@ -211,6 +216,26 @@ struct MenuState {
     virtual void attachTo(XbpMenuBar& bar, WindowState& dialog) = 0;
     // Takes the bar off its dialog's window, if it is on one; the menus stay.
     virtual void detach() = 0;
+
+    // ---- Hooks of menu bars and menus: the platform side follows `items` and the open menus
+    // The state is a menu bar's (its dialog is recorded): what only a bar needs is made.
+    virtual void madeBar() {}
+    // An entry was appended to `items` of `owner` (this bar or menu): the platform menu has it.
+    // When this raises, the core takes the entry back out.
+    virtual void itemAdded(XbpPart& owner) = 0;
+    // A menu is created (`menu` is its object): its platform menu exists from now on.
+    virtual void menuCreated(XbpMenu& /*menu*/) {}
+    // The bar is destroyed: its open menus close as when the user closes them (endMenu runs).
+    virtual void closeBarMenus() {}
+    // The bar goes with its dialog: its open menus close and no callback runs.
+    virtual void abandonBarMenus() {}
+    // A menu is destroyed: it closes if it is open, ending its bar's menu mode.
+    virtual void closeMenu() {}
+    // Before the core clears `items`: the platform menu lets go of its entries.
+    virtual void clearingItems() {}
+    // An event for `owner` (this bar or menu) from the driver's own dispatch: paint requests and
+    // the input of menus the runtime draws. A driver whose menus the system runs gets none.
+    virtual void menuEvent(XbpPart& /*owner*/, int /*nEvent*/, Param /*mp1*/, Param /*mp2*/) {}
 };
 
 // The application window, the focus holder and the settings, for the whole process.
@@ -356,6 +381,26 @@ class Driver {
         int descent = 0;
     };
     virtual TextExtent measureText(const Font& font, const std::string& text) = 0;
+
+    // ---- Monitors, waiting for the pointer and the confirmation box
+    // The monitor that holds `point`, else the primary; the whole desktop when the window
+    // system tells of no monitors (host coordinates).
+    virtual Rect monitorAt(Point point) = 0;
+    // Waits, on a thread without an event loop, until the pointer is somewhere other than
+    // `from`, a stop request for the calling thread (StopRequested) or `deadline`, learning of
+    // motion from the window system; true when it moved. Nothing when the window system offers
+    // no such wait on this thread: the core then reads the pointer every 10 ms.
+    virtual std::optional<bool>
+    awaitPointerMove(Point from, std::chrono::steady_clock::time_point deadline) = 0;
+    // The pointer's position for that reading; nothing when it cannot be read (not moved).
+    virtual std::optional<Point> readPointer() { return pointerPos(); }
+    // How awaitPointerMove learns of motion on the calling thread, for messages.
+    virtual std::string pointerWaitMethod() = 0;
+    // Shows a modal confirmation box (the buttons are checked) and returns the number of the
+    // button pressed. `owner` as the program gave it (nullptr: none); without a usable one the
+    // box belongs to the application window, if any.
+    virtual int confirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& message,
+                           const std::string& title, int buttons) = 0;
 
     // ---- Threads
     // The wait behind every pause of a host thread (nullptr: the threads library's own), and

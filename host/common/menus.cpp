@@ -1,4 +1,5 @@
-// Menus' shared half: the entries and callbacks, accessors, and which font a menu takes.
+// Menus' shared half: the entries and callbacks, accessors, which font a menu takes, and the
+// order in which the driver's menu hooks run.
 #include "driver.h"
 #include "services.h"
 
@@ -17,7 +18,56 @@ void CheckNotOwnSubmenu(const XbpMenu& menu, const MenuItem& item) {
     }
 }
 
+namespace {
+
+// Appends an entry to a bar or menu, and the platform menu shows it; an entry the platform
+// refuses is not kept. Returns the entry's number.
+int appendItem(detail::MenuState& m, XbpPart& owner, MenuItem item) {
+    m.items.push_back(std::move(item));
+    try {
+        m.itemAdded(owner);
+    } catch (...) {
+        m.items.pop_back();
+        throw;
+    }
+    return static_cast<int>(m.items.size());
+}
+
+// The platform side lets go of the entries before they go: a submenu may go with its entry.
+void clearItems(detail::MenuState& m) {
+    m.clearingItems();
+    m.items.clear();
+}
+
+} // namespace
+
 // ---- XbpMenuBar -------------------------------------------------------------------------
+
+// Made by its dialog (XbpDialog::menuBar), which gives it its font.
+XbpMenuBar::XbpMenuBar(std::weak_ptr<XbpDialog> dialog)
+    : impl_(detail::TheDriver().newMenuState()) {
+    impl_->dialog = std::move(dialog);
+    impl_->madeBar();
+}
+
+XbpMenuBar::~XbpMenuBar() {
+    impl_->abandonBarMenus();
+    impl_->detach();
+}
+
+int XbpMenuBar::addItem(MenuItem item) {
+    return appendItem(*impl_, *this, std::move(item));
+}
+
+void XbpMenuBar::destroy() {
+    impl_->closeBarMenus();
+    impl_->detach();
+    clearItems(*impl_);
+}
+
+void XbpMenuBar::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
+    impl_->menuEvent(*this, nEvent, mp1, mp2);
+}
 
 int XbpMenuBar::numItems() const {
     return static_cast<int>(impl_->items.size());
@@ -77,6 +127,29 @@ void XbpMenu::endMenu(Callback<void()> callback) {
 
 int XbpMenu::numItems() const {
     return static_cast<int>(impl_->items.size());
+}
+
+XbpMenu::~XbpMenu() = default;
+
+std::shared_ptr<XbpMenu> XbpMenu::create() {
+    auto self = std::static_pointer_cast<XbpMenu>(shared_from_this());
+    impl_->menuCreated(*self);
+    impl_->created = true;
+    return self;
+}
+
+int XbpMenu::addItem(MenuItem item) {
+    CheckNotOwnSubmenu(*this, item);
+    return appendItem(*impl_, *this, std::move(item));
+}
+
+void XbpMenu::destroy() {
+    impl_->closeMenu();
+    clearItems(*impl_);
+}
+
+void XbpMenu::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
+    impl_->menuEvent(*this, nEvent, mp1, mp2);
 }
 
 } // namespace host

@@ -251,6 +251,19 @@ void XbpDrawingArea::options(int options) {
     }
 }
 
+void XbpDrawingArea::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
+    if (nEvent == event::Paint) {
+        impl_->paintArea();
+        return;
+    }
+    if (nEvent == event::Keyboard) {
+        // Keys typed in the client area also reach the dialog (menu mnemonics, F10).
+        if (auto dlg = std::dynamic_pointer_cast<XbpDialog>(impl_->parent.lock())) {
+            dlg->handleEvent(nEvent, mp1, mp2);
+        }
+    }
+}
+
 // ---- XbpDialog --------------------------------------------------------------------------
 
 XbpDialog::~XbpDialog() {

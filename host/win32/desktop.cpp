@@ -56,7 +56,7 @@ namespace {
 
 // The monitor that holds the screen point, else the primary, in screen coordinates; the whole
 // desktop when the system tells of no monitor.
-RECT monitorAt(POINT point) {
+RECT monitorHolding(POINT point) {
     MONITORINFO info{};
     info.cbSize = sizeof info;
     if (HMONITOR monitor = MonitorFromPoint(point, MONITOR_DEFAULTTOPRIMARY);
@@ -82,12 +82,12 @@ void win32::Win32Driver::centreTopLevel(const std::shared_ptr<XbpWindow>& window
     // A top-level window: on one monitor, not across the seam of two.
     POINT pointer{}; // (0, 0), on the primary, when the pointer cannot be read
     GetCursorPos(&pointer);
-    const POINT at = centreOn(monitorAt(pointer), inner);
+    const POINT at = centreOn(monitorHolding(pointer), inner);
     window->setPos(win32::TopLevelToHost({at.x, at.y, at.x + inner.width, at.y + inner.height}));
 }
 
-Rect MonitorAt(Point point) {
-    return win32::ScreenRectToHost(monitorAt(win32::HostToScreen(point)));
+Rect win32::Win32Driver::monitorAt(Point point) {
+    return win32::ScreenRectToHost(monitorHolding(win32::HostToScreen(point)));
 }
 
 } // namespace host

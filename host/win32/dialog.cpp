@@ -13,9 +13,12 @@ namespace host {
 
 // ---- XbpDrawingArea ------------------------------------------------------------------------
 
-// The window procedure paints the area itself; keys need nothing here, since the native menu
-// bar takes its mnemonics and F10 from the system.
-void XbpDrawingArea::handleEvent(int, Param, Param, std::nullopt_t) {}
+namespace detail {
+
+// The window procedure paints the area itself.
+void WindowImpl::paintArea() {}
+
+} // namespace detail
 
 // ---- XbpDialog -----------------------------------------------------------------------------
 

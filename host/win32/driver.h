@@ -1,6 +1,8 @@
 // The Win32 driver: its implementation of the driver interface (host/common/driver.h). Each
-// hook is defined in the file of its job: dispatch.cpp (events), desktop.cpp (placement),
-// driver.cpp (start, end, errors, focus, the pointer, pauses), drawing.cpp (fonts and text).
+// hook is defined in the file of its job: dispatch.cpp (events), desktop.cpp (placement,
+// monitors), driver.cpp (start, end, errors, focus, the pointer, pauses), drawing.cpp (fonts
+// and text), pointer.cpp (waiting for the pointer to move), message_box.cpp (the confirmation
+// box).
 #pragma once
 
 #include "../common/driver.h"
@@ -33,6 +35,14 @@ class Win32Driver final : public detail::Driver {
     Point pointerPos() override;
     Font defaultFont() override;
     TextExtent measureText(const Font& font, const std::string& text) override;
+
+    Rect monitorAt(Point point) override;
+    std::optional<bool> awaitPointerMove(Point from,
+                                         std::chrono::steady_clock::time_point deadline) override;
+    std::optional<Point> readPointer() override; // GetCursorPos may fail
+    std::string pointerWaitMethod() override;
+    int confirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& message,
+                   const std::string& title, int buttons) override;
 
     PauseWait pauseWait() const override;
     WarmUp threadWarmUp() const override;

@@ -184,33 +184,6 @@ void MenuImpl::fill() {
 
 } // namespace detail
 
-namespace {
-
-// Appends an entry to a bar or menu: its command id (for an action) and its native entry.
-int addEntry(detail::MenuImpl& m, const std::shared_ptr<XbpPart>& owner, MenuItem item) {
-    const int number = static_cast<int>(m.items.size()) + 1;
-    const UINT id = submenuOf(item) ? 0 : table().addEntry(owner, number);
-    m.items.push_back(std::move(item));
-    m.ids.push_back(id);
-    m.fill();
-    return number;
-}
-
-void clearEntries(detail::MenuImpl& m) {
-    if (m.menu) {
-        removeAll(m.menu.get()); // before the submenus can go with the items
-    }
-    for (UINT id : m.ids) {
-        if (id) {
-            table().removeEntry(id);
-        }
-    }
-    m.ids.clear();
-    m.items.clear();
-}
-
-} // namespace
-
 // ---- The menu messages of a dialog ---------------------------------------------------------
 
 namespace win32 {
@@ -297,63 +270,51 @@ bool HandleMenuMessage(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT& res
 
 } // namespace win32
 
-// ---- XbpMenuBar ----------------------------------------------------------------------------
+// ---- The menu hooks ----------------------------------------------------------------------
 
-XbpMenuBar::XbpMenuBar(std::weak_ptr<XbpDialog> dialog)
-    : impl_(std::make_unique<detail::MenuImpl>()) {
-    Impl(*this).dialog = std::move(dialog);
-}
+namespace detail {
 
-XbpMenuBar::~XbpMenuBar() {
-    Impl(*this).detach();
-}
-
-int XbpMenuBar::addItem(MenuItem item) {
-    detail::MenuImpl& b = Impl(*this);
-    const int number = addEntry(b, shared_from_this(), std::move(item));
-    if (b.window) {
-        DrawMenuBar(b.window);
+void MenuImpl::itemAdded(XbpPart& owner) {
+    auto self = owner.shared_from_this();
+    if (dynamic_cast<XbpMenu*>(&owner)) {
+        ensure(false, self);
     }
-    return number;
-}
-
-void XbpMenuBar::destroy() {
-    detail::MenuImpl& b = Impl(*this);
-    if (b.window && GetMenu(b.window) == b.menu.get()) {
-        EndMenu(); // taken away while open
-    }
-    HWND window = b.window;
-    Impl(*this).detach();
-    clearEntries(b);
-    if (window && IsWindow(window)) {
+    // A command id for an action; the entry's number is its place in `items`.
+    const int number = static_cast<int>(items.size());
+    ids.push_back(submenuOf(items.back()) ? 0 : table().addEntry(self, number));
+    fill();
+    if (window) {
         DrawMenuBar(window);
     }
 }
 
-void XbpMenuBar::handleEvent(int, Param, Param, std::nullopt_t) {}
-
-// ---- XbpMenu -------------------------------------------------------------------------------
-
-XbpMenu::~XbpMenu() = default;
-
-std::shared_ptr<XbpMenu> XbpMenu::create() {
-    auto self = std::static_pointer_cast<XbpMenu>(shared_from_this());
-    Impl(*this).ensure(false, self);
-    Impl(*this).created = true;
-    return self;
+void MenuImpl::menuCreated(XbpMenu& menu) {
+    ensure(false, menu.shared_from_this());
 }
 
-int XbpMenu::addItem(MenuItem item) {
-    CheckNotOwnSubmenu(*this, item);
-    auto self = shared_from_this();
-    Impl(*this).ensure(false, self);
-    return addEntry(Impl(*this), self, std::move(item));
+void MenuImpl::closeBarMenus() {
+    if (window && GetMenu(window) == menu.get()) {
+        EndMenu(); // taken away while open
+    }
+    leftWindow = window;
 }
 
-void XbpMenu::destroy() {
-    clearEntries(Impl(*this));
+void MenuImpl::clearingItems() {
+    if (menu) {
+        removeAll(menu.get()); // before the submenus can go with the items
+    }
+    for (UINT id : ids) {
+        if (id) {
+            table().removeEntry(id);
+        }
+    }
+    ids.clear();
+    // A destroyed bar's window shows it gone.
+    if (HWND was = std::exchange(leftWindow, nullptr); was && IsWindow(was)) {
+        DrawMenuBar(was);
+    }
 }
 
-void XbpMenu::handleEvent(int, Param, Param, std::nullopt_t) {}
+} // namespace detail
 
 } // namespace host

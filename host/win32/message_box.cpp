@@ -2,6 +2,7 @@
 #include "../common/driver.h"
 #include "../common/services.h"
 #include "dispatch.h"
+#include "driver.h"
 #include "object_state.h"
 #include "system/utf16.h"
 
@@ -9,22 +10,14 @@
 
 namespace host {
 
-int ConfirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& message,
-               const std::string& title, int buttons) {
-    UINT type = 0;
-    switch (buttons) {
-    case box::Ok:
-        type = MB_OK;
-        break;
-    case box::OkCancel:
+int win32::Win32Driver::confirmBox(const std::shared_ptr<XbpWindow>& owner,
+                                   const std::string& message, const std::string& title,
+                                   int buttons) {
+    UINT type = MB_OK; // box::Ok; the core has checked the buttons
+    if (buttons == box::OkCancel) {
         type = MB_OKCANCEL;
-        break;
-    case box::YesNo:
+    } else if (buttons == box::YesNo) {
         type = MB_YESNO;
-        break;
-    default:
-        CheckBoxButtons(buttons); // raises
-        break;
     }
     // Owned by a window of this thread (the application window when none is given), the box
     // disables it while open and gives it back the focus when it closes; without one, every

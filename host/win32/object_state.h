@@ -81,6 +81,7 @@ struct WindowImpl final : WindowState {
     void titleChanged(const std::string& title) override;
     void dialogCreated(const DialogState& settings) override;
     void dialogDestroying() override;
+    void paintArea() override;
     int parentHeight() const;
 };
 
@@ -102,6 +103,14 @@ struct MenuImpl final : MenuState {
     // that destroying the window leaves the menus alone.
     void attachTo(XbpMenuBar& bar, WindowState& dialog) override;
     void detach() override;
+    // The system runs the menus: entries go into the native menu, and a destroyed bar ends the
+    // system's menu mode; the dialog's menu messages do the rest (menu.h).
+    void itemAdded(XbpPart& owner) override;
+    void menuCreated(XbpMenu& menu) override;
+    void closeBarMenus() override;
+    void clearingItems() override;
+    // A bar being destroyed: the window it was on, redrawn once its entries are gone.
+    HWND leftWindow = nullptr;
 };
 
 } // namespace host::detail

@@ -1,8 +1,9 @@
 // Waiting for the pointer to move on a thread that runs no event loop (the tip worker): a
-// low-level mouse hook, installed by the waiting thread for the wait, wakes it; reading the
-// pointer every 10 ms is the fallback where the hook cannot be set.
+// low-level mouse hook, installed by the waiting thread for the wait, wakes it; where the hook
+// cannot be set, the core reads the pointer every 10 ms.
 #include "coords.h"
 #include "dispatch.h"
+#include "driver.h"
 #include "object_state.h"
 
 #include <host/application.h>
@@ -16,8 +17,6 @@ namespace host {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr std::chrono::milliseconds kPollPause{10};
 
 // What the hook of the calling thread compares with, and what it found. The system calls a
 // low-level hook on the thread that installed it, while that thread takes its messages, so
@@ -58,34 +57,13 @@ bool differs(POINT a, POINT b) {
     return a.x != b.x || a.y != b.y;
 }
 
-// Without the hook: read the pointer every 10 ms (the pauses dispatch the thread's messages).
-bool pollPointer(POINT from, Clock::time_point deadline) {
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        if (PauseUntilStop(std::min(kPollPause, left))) {
-            return false;
-        }
-        POINT now{};
-        if (pointerAt(now) && differs(now, from)) {
-            return true;
-        }
-    }
-}
-
 } // namespace
 
-bool WaitPointerMove(Point from, int timeout) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(10LL * std::max(0, timeout));
+std::optional<bool> win32::Win32Driver::awaitPointerMove(Point from, Clock::time_point deadline) {
     const POINT start = win32::HostToScreen(from);
-    if (StopRequested()) {
-        return false;
-    }
     const win32::HookPtr hook = tHookWorks.value_or(true) ? installHook() : nullptr;
     if (!hook) {
-        return pollPointer(start, deadline);
+        return std::nullopt; // the core reads the pointer every 10 ms (its pauses dispatch)
     }
     HANDLE wake = win32::ThreadWake();
     HookWatch watch{start, false, wake};
@@ -108,7 +86,15 @@ bool WaitPointerMove(Point from, int timeout) {
     return watch.moved;
 }
 
-std::string PointerWaitMethod() {
+std::optional<Point> win32::Win32Driver::readPointer() {
+    POINT now{};
+    if (!pointerAt(now)) {
+        return std::nullopt;
+    }
+    return win32::ScreenToHost(now);
+}
+
+std::string win32::Win32Driver::pointerWaitMethod() {
     if (!tHookWorks) {
         installHook(); // tried once per thread; the hook goes again at once
     }

@@ -2,6 +2,7 @@
 // screen for real under a window manager and a compositing manager.
 #include "desktop.h"
 
+#include "driver.h"
 #include "wayland_session.h"
 
 #include <host/application.h>
@@ -432,7 +433,7 @@ void MapAndWait(Connection& c, ::Window w, bool overrideRedirect) {
 
 namespace host {
 
-Rect MonitorAt(Point point) {
+Rect x11::X11Driver::monitorAt(Point point) {
     std::shared_ptr<x11::Connection> conn = x11::Connection::current();
     const int height = conn->rootSize().height;
     const x11::DeviceRect r = x11::MonitorAt(*conn, point.x, x11::ToDeviceRow(point.y, height));

@@ -32,18 +32,13 @@ constexpr long kWindowMask = ExposureMask | StructureNotifyMask;
 
 // ---- XbpDrawingArea ------------------------------------------------------------------------
 
-void XbpDrawingArea::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
-    if (nEvent == event::Paint) {
-        x11::PaintDrawingArea(Impl(*this));
-        return;
-    }
-    if (nEvent == event::Keyboard) {
-        // Keys typed in the client area also reach the dialog (menu mnemonics, F10).
-        if (auto dlg = std::dynamic_pointer_cast<XbpDialog>(Impl(*this).parent.lock())) {
-            dlg->handleEvent(nEvent, mp1, mp2);
-        }
-    }
+namespace detail {
+
+void WindowImpl::paintArea() {
+    x11::PaintDrawingArea(*this);
 }
+
+} // namespace detail
 
 namespace x11 {
 

@@ -24,8 +24,8 @@ using menus::MenuId;
 // ---- Helpers -------------------------------------------------------------------------------
 
 // The bar a menu hangs from, through its parents; nullptr for a menu outside any bar.
-std::shared_ptr<XbpMenuBar> barOf(XbpMenu& menu) {
-    std::shared_ptr<XbpPart> parent = Impl(menu).parent.lock();
+std::shared_ptr<XbpMenuBar> barOf(const MenuImpl& menu) {
+    std::shared_ptr<XbpPart> parent = menu.parent.lock();
     for (int depth = 0; parent && depth < 64; ++depth) {
         if (auto bar = std::dynamic_pointer_cast<XbpMenuBar>(parent)) {
             return bar;
@@ -98,7 +98,7 @@ namespace {
 // (grabs, popups, repaints), then its callbacks.
 class MenuModeRunner {
   public:
-    explicit MenuModeRunner(XbpMenuBar& bar) : b_(Impl(bar)) {}
+    explicit MenuModeRunner(MenuImpl& bar) : b_(bar) {}
 
     menus::MenuMode& mode() { return *b_.mode; }
 
@@ -284,44 +284,57 @@ void MenuImpl::detach() {
 
 } // namespace detail
 
-// ---- XbpMenuBar --------------------------------------------------------------------------
+// ---- The menu hooks ----------------------------------------------------------------------
 
-XbpMenuBar::XbpMenuBar(std::weak_ptr<XbpDialog> dialog)
-    : impl_(std::make_unique<detail::MenuImpl>()) {
-    Impl(*this).dialog = std::move(dialog);
-    Impl(*this).font = DefaultFont();
-    Impl(*this).model = std::make_unique<detail::BarModel>(Impl(*this));
-    Impl(*this).mode = std::make_unique<menus::MenuMode>(*Impl(*this).model);
+namespace detail {
+
+void MenuImpl::madeBar() {
+    model = std::make_unique<BarModel>(*this);
+    mode = std::make_unique<menus::MenuMode>(*model);
 }
 
-XbpMenuBar::~XbpMenuBar() {
-    MenuModeRunner(*this).abandon();
-    Impl(*this).detach();
-}
-
-int XbpMenuBar::addItem(MenuItem item) {
-    Impl(*this).items.push_back(std::move(item));
-    x11::a11y::MenuBarChanged(Impl(*this));
-    if (Impl(*this).strip) {
-        XClearArea(Impl(*this).conn->dpy(), Impl(*this).strip.id(), 0, 0, 0, 0,
-                   True); // repaint with it
-        XFlush(Impl(*this).conn->dpy());
+void MenuImpl::itemAdded(XbpPart& owner) {
+    if (!dynamic_cast<XbpMenuBar*>(&owner)) {
+        return; // a menu's popup is laid out when it opens
     }
-    return static_cast<int>(Impl(*this).items.size());
+    x11::a11y::MenuBarChanged(*this);
+    if (strip) {
+        XClearArea(conn->dpy(), strip.id(), 0, 0, 0, 0, True); // repaint with it
+        XFlush(conn->dpy());
+    }
 }
 
-void XbpMenuBar::destroy() {
+void MenuImpl::closeBarMenus() {
     MenuModeRunner session(*this);
     session.run(session.mode().end());
-    Impl(*this).detach();
-    Impl(*this).items.clear();
 }
 
-void XbpMenuBar::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
-    detail::MenuImpl& b = Impl(*this);
+void MenuImpl::abandonBarMenus() {
+    MenuModeRunner(*this).abandon();
+}
+
+void MenuImpl::closeMenu() {
+    if (popup) {
+        if (auto bar = barOf(*this)) {
+            MenuModeRunner session(Impl(*bar)); // taken away while open
+            session.run(session.mode().end());
+        }
+    }
+    popup.reset();
+}
+
+void MenuImpl::menuEvent(XbpPart& owner, int nEvent, Param mp1, Param mp2) {
+    if (dynamic_cast<XbpMenuBar*>(&owner)) {
+        barEvent(nEvent, mp1, mp2);
+    } else {
+        popupEvent(nEvent, mp1, mp2);
+    }
+}
+
+void MenuImpl::barEvent(int nEvent, Param mp1, Param mp2) {
     switch (nEvent) {
     case event::Paint:
-        repaintStrip(b);
+        repaintStrip(*this);
         return;
     case event::Keyboard: // typed in the dialog
         if (mp1 && mp2) {
@@ -340,21 +353,21 @@ void XbpMenuBar::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
     case event::ButtonUp:
     case event::RightDown:
     case event::MiddleDown: {
-        if (!mp1 || !mp2 || !b.strip) {
+        if (!mp1 || !mp2 || !strip) {
             return;
         }
         const int x = static_cast<int>(*mp1);
-        const int y = x11::ToDeviceRow(static_cast<int>(*mp2), b.height);
+        const int y = x11::ToDeviceRow(static_cast<int>(*mp2), height);
         MenuModeRunner session(*this);
         if (session.mode().active()) {
-            session.run(session.mode().pointer(nEvent, session.hitAt(b.stripX + x, b.stripY + y)));
-        } else if (nEvent == event::ButtonDown && y >= 0 && y < b.height) {
-            if (b.entryX.empty()) {
-                repaintStrip(b); // lays out the entries
+            session.run(session.mode().pointer(nEvent, session.hitAt(stripX + x, stripY + y)));
+        } else if (nEvent == event::ButtonDown && y >= 0 && y < height) {
+            if (entryX.empty()) {
+                repaintStrip(*this); // lays out the entries
             }
             // Not grabbed yet: the strip's own coordinates tell the entry.
             menus::Hit hit;
-            hit.barEntry = b.stripEntryAt(x);
+            hit.barEntry = stripEntryAt(x);
             session.run(session.mode().pointer(nEvent, hit));
         }
         return;
@@ -364,41 +377,14 @@ void XbpMenuBar::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
     }
 }
 
-// ---- XbpMenu -----------------------------------------------------------------------------
-
-XbpMenu::~XbpMenu() = default;
-
-std::shared_ptr<XbpMenu> XbpMenu::create() {
-    Impl(*this).created = true;
-    return std::static_pointer_cast<XbpMenu>(shared_from_this());
-}
-
-int XbpMenu::addItem(MenuItem item) {
-    CheckNotOwnSubmenu(*this, item);
-    Impl(*this).items.push_back(std::move(item));
-    return static_cast<int>(Impl(*this).items.size());
-}
-
-void XbpMenu::destroy() {
-    if (Impl(*this).popup) {
-        if (auto bar = barOf(*this)) {
-            MenuModeRunner session(*bar); // taken away while open
-            session.run(session.mode().end());
-        }
-    }
-    Impl(*this).popup.reset();
-    Impl(*this).items.clear();
-}
-
-void XbpMenu::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
-    detail::MenuImpl& m = Impl(*this);
+void MenuImpl::popupEvent(int nEvent, Param mp1, Param mp2) {
     if (nEvent == event::Paint) {
-        detail::PaintPopup(m);
+        PaintPopup(*this);
         return;
     }
     // Input addressed to an open menu itself (its own coordinates) goes to its bar's session.
     auto bar = barOf(*this);
-    if (!bar || !m.popup) {
+    if (!bar || !popup) {
         return;
     }
     if (nEvent == event::Internal && mp1) {
@@ -406,13 +392,15 @@ void XbpMenu::handleEvent(int nEvent, Param mp1, Param mp2, std::nullopt_t) {
     } else if ((nEvent == event::Motion || nEvent == event::ButtonDown ||
                 nEvent == event::ButtonUp) &&
                mp1 && mp2) {
-        const int x = m.popup->x + static_cast<int>(*mp1);
-        const int y = m.popup->y + x11::ToDeviceRow(static_cast<int>(*mp2), m.popup->height);
-        MenuModeRunner session(*bar);
+        const int x = popup->x + static_cast<int>(*mp1);
+        const int y = popup->y + x11::ToDeviceRow(static_cast<int>(*mp2), popup->height);
+        MenuModeRunner session(Impl(*bar));
         if (session.mode().active()) {
             session.run(session.mode().pointer(nEvent, session.hitAt(x, y)));
         }
     }
 }
+
+} // namespace detail
 
 } // namespace host

@@ -88,6 +88,16 @@ struct MenuImpl final : MenuState {
     // destroys it.
     void attachTo(XbpMenuBar& bar, WindowState& dialog) override;
     void detach() override;
+    // A bar's menu mode (its decisions) is made with the bar; its steps close the open menus.
+    void madeBar() override;
+    void itemAdded(XbpPart& owner) override;
+    void closeBarMenus() override;
+    void abandonBarMenus() override;
+    void closeMenu() override;
+    // Paint requests, and input for the bar's menu mode (the bar's or an open menu's).
+    void menuEvent(XbpPart& owner, int nEvent, Param mp1, Param mp2) override;
+    void barEvent(int nEvent, Param mp1, Param mp2);
+    void popupEvent(int nEvent, Param mp1, Param mp2);
     void paintStrip(int width);
     // The strip entry (from 1) at an x position of the strip, or 0.
     int stripEntryAt(int x) const;

@@ -8,6 +8,7 @@
 #include "coords.h"
 #include "desktop.h"
 #include "drawing.h"
+#include "driver.h"
 #include "menu_state.h"
 #include "object_state.h"
 #include "scheme.h"
@@ -40,21 +41,19 @@ struct Button {
     x11::DeviceRect box; // in the box's window
 };
 
-// The box's buttons and the answer that Escape (or closing the window) gives.
+// The box's buttons (checked by the core) and the answer that Escape (or closing the window)
+// gives.
 std::vector<Button> buttonsFor(int buttons, int& escapeResult) {
     switch (buttons) {
-    case box::Ok:
-        escapeResult = box::RetOk; // the only answer there is
-        return {{"OK", box::RetOk, {}}};
     case box::OkCancel:
         escapeResult = box::RetCancel;
         return {{"OK", box::RetOk, {}}, {"Cancel", box::RetCancel, {}}};
     case box::YesNo:
         escapeResult = box::RetNo;
         return {{"Yes", box::RetYes, {}}, {"No", box::RetNo, {}}};
-    default:
-        CheckBoxButtons(buttons); // raises
-        return {};
+    default:                       // box::Ok
+        escapeResult = box::RetOk; // the only answer there is
+        return {{"OK", box::RetOk, {}}};
     }
 }
 
@@ -347,8 +346,8 @@ struct Deferred {
 
 } // namespace
 
-int ConfirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& message,
-               const std::string& title, int buttons) {
+int x11::X11Driver::confirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& message,
+                               const std::string& title, int buttons) {
     if (!detail::IsEventThread()) {
         throw Error("ConfirmBox", "a box runs on the thread that runs the event loop");
     }

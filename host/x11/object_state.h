@@ -120,6 +120,7 @@ struct WindowImpl final : WindowState {
     void titleChanged(const std::string& title) override;
     void dialogCreated(const DialogState& settings) override;
     void dialogDestroying() override;
+    void paintArea() override;
     int parentHeight() const;
     void registerSelf();
 };

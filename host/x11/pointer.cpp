@@ -1,6 +1,7 @@
 // Waiting for the pointer to move on a thread that runs no event loop (the tip worker): XInput 2
-// raw motion on the root wakes the thread, with reading the pointer every 10 ms as the fallback.
+// raw motion on the root wakes the thread; without it the core reads the pointer every 10 ms.
 #include "coords.h"
+#include "driver.h"
 #include "object_state.h"
 
 #include <host/application.h>
@@ -23,8 +24,6 @@ using x11::Connection;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr std::chrono::milliseconds kPollPause{10};
 
 // What the calling thread knows of its connection's XInput 2, and the eventfd through which a
 // stop request wakes its wait on the connection.
@@ -109,32 +108,14 @@ int millisecondsLeft(Clock::time_point deadline) {
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
 }
 
-// Without XInput 2: read the pointer every 10 ms.
-bool pollPointer(Connection& c, Point from, Clock::time_point deadline) {
-    for (;;) {
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) {
-            return false;
-        }
-        if (PauseUntilStop(std::min(kPollPause,
-                                    std::chrono::duration_cast<std::chrono::milliseconds>(left)))) {
-            return false;
-        }
-        if (pointerAt(c) != from) {
-            return true;
-        }
-    }
-}
-
 } // namespace
 
-bool WaitPointerMove(Point from, int timeout) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(10LL * std::max(0, timeout));
+std::optional<bool> x11::X11Driver::awaitPointerMove(Point from, Clock::time_point deadline) {
     const std::shared_ptr<Connection> conn = Connection::current();
     Display* dpy = conn->dpy();
     PointerWatch& w = watchFor(*conn);
     if (!w.rawMotion) {
-        return pollPointer(*conn, from, deadline);
+        return std::nullopt; // the core reads the pointer every 10 ms
     }
     StopWake wake([fd = w.wakeFd] {
         const std::uint64_t one = 1;
@@ -173,7 +154,7 @@ bool WaitPointerMove(Point from, int timeout) {
     return moved;
 }
 
-std::string PointerWaitMethod() {
+std::string x11::X11Driver::pointerWaitMethod() {
     const std::shared_ptr<Connection> conn = Connection::current();
     return watchFor(*conn).rawMotion ? "XInput 2 raw motion" : "reading the pointer every 10 ms";
 }

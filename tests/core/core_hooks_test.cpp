@@ -106,7 +106,7 @@ class ScriptedDriver final : public host::detail::Driver {
     void centreTopLevel(const std::shared_ptr<host::XbpWindow>&) override {}
     Point pointerPos() override { return {}; }
     host::Rect monitorAt(Point) override { return {}; }
-    host::Font defaultFont() override { return {}; }
+    host::Font defaultFont() override { return {"Sans 10"}; }
     TextExtent measureText(const host::Font&, const std::string&) override { return {}; }
 
     std::optional<bool> awaitPointerMove(Point, std::chrono::steady_clock::time_point) override {
@@ -154,12 +154,6 @@ ScriptedDriver& driver() {
 }
 
 } // namespace
-
-namespace host {
-Font DefaultFont() {
-    return {"Sans 10"};
-}
-} // namespace host
 
 std::unique_ptr<host::detail::Driver> host::detail::MakeDriver() {
     auto made = std::make_unique<ScriptedDriver>();

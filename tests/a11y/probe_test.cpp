@@ -1,6 +1,7 @@
 // The program as a screen reader sees it: menutest runs on the test's X server, with an
 // accessibility bus (run under dbus-run-session; the bus and the registry are activated), and
 // its tree, states, events, tip and box are read through libatspi while XTest drives it.
+#include "../../host/a11y/bus_question.h"
 #include "../app/program.h"
 
 #include <atspi/atspi.h>
@@ -230,6 +231,30 @@ TEST(Accessibility, TreeStatesTipAndBoxThroughAtSpi) {
     EXPECT_TRUE(waitFor([] { return !findApp("menutest"); })) << "still listed once ended";
     atspi_event_listener_deregister(listener, "object:state-changed:selected", nullptr);
     g_object_unref(listener);
+}
+
+// The program asks the session bus for the accessibility bus by hand, without libdbus: the
+// answers of a real bus, through the address forms a session may give.
+TEST(Accessibility, AsksTheSessionBusByHand) {
+    using host::a11y::NameHasOwner;
+    using namespace std::chrono_literals;
+    const char* env = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_NE(env, nullptr) << "run under dbus-run-session: the probe needs a session bus";
+    const std::string session = env;
+    EXPECT_EQ(NameHasOwner(session, "org.freedesktop.DBus", 2s), true); // the bus owns it
+    EXPECT_EQ(NameHasOwner(session, "org.example.NobodyOwnsThis", 2s), false);
+    // Entries it cannot speak to are passed over; a value's bytes may be escaped as %XX.
+    EXPECT_EQ(NameHasOwner("tcp:host=localhost,port=1;" + session, "org.freedesktop.DBus", 2s),
+              true);
+    std::string escaped;
+    for (const char c : session) {
+        escaped += c == '/' ? std::string("%2F") : std::string(1, c);
+    }
+    EXPECT_EQ(NameHasOwner(escaped, "org.freedesktop.DBus", 2s), true) << escaped;
+    // No Unix socket in it: nothing to say (the caller asks another way); a dead one: no bus.
+    EXPECT_EQ(NameHasOwner("tcp:host=localhost,port=1", "org.a11y.Bus", 2s), std::nullopt);
+    EXPECT_EQ(NameHasOwner("unix:path=/nonexistent/bus", "org.a11y.Bus", 2s), false);
+    EXPECT_EQ(NameHasOwner("unix:path=%zz", "org.a11y.Bus", 2s), false); // a broken escape
 }
 
 // Where no accessibility bus answers (a session bus without one, or a bus address that leads

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -291,6 +292,7 @@ class Tree final : public Backend {
             break;
         case Note::Kind::MenuBar:
             bars_[note.window].entries = std::move(note.entries);
+            bars_[note.window].choose = std::move(note.choose);
             buildBar(note.window);
             break;
         case Note::Kind::MenuState:
@@ -333,6 +335,7 @@ class Tree final : public Backend {
   private:
     struct Bar {
         std::vector<MenuEntry> entries;
+        std::function<void(const std::vector<int>&)> choose;
         std::vector<MenuEntry> built; // what the bar's objects show
         Node* node = nullptr;
         std::set<Node*> selected;
@@ -440,14 +443,14 @@ class Tree final : public Backend {
         Node& frame = *w->second.node;
         if (bar.node) {
             removeChild(frame, bar.node);
-            bar = Bar{std::move(bar.entries), {}, nullptr, {}, nullptr};
+            bar = Bar{std::move(bar.entries), std::move(bar.choose), {}, nullptr, {}, nullptr};
         }
         if (bar.entries.empty()) {
             bars_.erase(b);
             return;
         }
         auto node = std::make_unique<Node>(ATK_ROLE_MENU_BAR, "", &frame);
-        addEntries(*node, bar.entries, "", true);
+        addEntries(*node, bar.entries, "", {}, bar.choose);
         // The drawing area stays last, below the bar, as on the screen.
         frame.children.insert(frame.children.begin(), std::move(node));
         bar.node = frame.children.front().get();
@@ -455,9 +458,16 @@ class Tree final : public Backend {
         bar.built = bar.entries;
     }
 
+    // The entries of the bar (`at` empty) or of a menu at `at` (entry numbers from the bar's);
+    // `path` is their key binding's so far.
     void addEntries(Node& menu, const std::vector<MenuEntry>& entries, const std::string& path,
-                    bool inBar) {
-        for (const MenuEntry& e : entries) {
+                    const std::vector<int>& at,
+                    const std::function<void(const std::vector<int>&)>& choose) {
+        const bool inBar = at.empty();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const MenuEntry& e = entries[i];
+            std::vector<int> here = at;
+            here.push_back(static_cast<int>(i) + 1);
             auto item = std::make_unique<Node>(e.submenu ? ATK_ROLE_MENU : ATK_ROLE_MENU_ITEM,
                                                e.text, &menu);
             item->selectable = true;
@@ -465,9 +475,13 @@ class Tree final : public Backend {
             item->showing = inBar;
             item->actionName = "click";
             item->keyBinding = keyBinding(path, e.mnemonic, inBar);
+            if (choose) {
+                item->act = [choose, here] { choose(here); };
+            }
             if (e.submenu) {
                 const std::string own = inBar ? "<Alt>" + e.mnemonic : e.mnemonic;
-                addEntries(*item, e.entries, path.empty() ? own : path + ":" + e.mnemonic, false);
+                addEntries(*item, e.entries, path.empty() ? own : path + ":" + e.mnemonic, here,
+                           choose);
             }
             menu.children.push_back(std::move(item));
         }

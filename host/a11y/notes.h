@@ -45,6 +45,10 @@ struct Note {
     std::vector<std::string> buttons;
     int defaultButton = 0;
     std::function<void(int)> press;
+    // MenuBar: chooses the entry at a path (numbered from 1: the bar's entry, then one per
+    // menu level) as the pointer would; run on the event thread, it posts the work to the
+    // program's event loop.
+    std::function<void(const std::vector<int>&)> choose;
 };
 
 } // namespace host::a11y

@@ -4,11 +4,13 @@
 
 #include "../a11y/a11y.h"
 #include "../common/services.h"
+#include "coords.h"
 #include "menu_state.h"
 #include "menus_draw.h"
 #include "object_state.h"
 
 #include <cctype>
+#include <deque>
 
 namespace host::x11::a11y {
 
@@ -41,6 +43,74 @@ host::a11y::MenuEntry entryOf(const MenuItem& item) {
     const auto dlg = bar.dialog.lock();
     return dlg && dlg->isCreated() ? Impl(*dlg).window.id() : 0;
 }
+
+// A screen reader's "click" on a menu entry, carried into the program's event loop (posted to
+// this part, one event per click) so that it runs where a click does: there it presses the
+// bar's entry and releases over each entry along the path, as the pointer would, through the
+// menus' own input handling. Used on the event thread only.
+class MenuChooser final : public XbpPart {
+  public:
+    // The one chooser; the event queue holds its targets weakly, so it stays.
+    static const std::shared_ptr<MenuChooser>& get() {
+        static const auto chooser = std::make_shared<MenuChooser>();
+        return chooser;
+    }
+
+    void post(std::weak_ptr<XbpDialog> dialog, std::vector<int> path) {
+        clicks_.push_back({std::move(dialog), std::move(path)});
+        PostAppEvent(event::Internal, 0, 0, get());
+    }
+
+    void handleEvent(int, Param, Param, std::nullopt_t) override {
+        if (clicks_.empty()) {
+            return;
+        }
+        const Click click = std::move(clicks_.front());
+        clicks_.pop_front();
+        choose(click.dialog.lock(), click.path);
+    }
+
+  private:
+    struct Click {
+        std::weak_ptr<XbpDialog> dialog;
+        std::vector<int> path;
+    };
+
+    static void choose(const std::shared_ptr<XbpDialog>& dlg, const std::vector<int>& path) {
+        const auto bar = dlg ? dlg->menuBar() : nullptr;
+        if (!bar || path.empty()) {
+            return;
+        }
+        const detail::MenuImpl& b = Impl(*bar);
+        const auto entry = static_cast<std::size_t>(path[0]);
+        if (!b.strip || entry < 1 || entry >= b.entryX.size()) {
+            return; // gone, or the strip was never laid out (never shown)
+        }
+        // A press on the entry whose menu is open already would close it.
+        if (!b.mode->active() || b.mode->barEntry() != path[0]) {
+            const int x = (b.entryX[entry - 1] + b.entryX[entry]) / 2;
+            bar->handleEvent(event::ButtonDown, x, ToHostRow(b.height / 2, b.height));
+        }
+        for (std::size_t level = 1; level < path.size(); ++level) {
+            if (b.openMenus.size() < level || b.mode->barEntry() != path[0]) {
+                return; // the menu to choose from did not open
+            }
+            const std::shared_ptr<XbpMenu> menu = b.openMenus[level - 1];
+            const detail::Popup* popup = Impl(*menu).popup.get();
+            const auto n = static_cast<std::size_t>(path[level]);
+            if (!popup || n < 1 || n > popup->boxes.size()) {
+                return;
+            }
+            const detail::EntryBox& box = popup->boxes[n - 1];
+            const Param x = popup->width / 2;
+            const Param y = ToHostRow(box.y + box.height / 2, popup->height);
+            menu->handleEvent(event::Motion, x, y);
+            menu->handleEvent(event::ButtonUp, x, y);
+        }
+    }
+
+    std::deque<Click> clicks_;
+};
 
 } // namespace
 
@@ -89,6 +159,9 @@ void MenuBarChanged(const detail::MenuImpl& bar) {
     for (const MenuItem& i : bar.items) {
         n.entries.push_back(entryOf(i));
     }
+    n.choose = [dialog = bar.dialog](const std::vector<int>& path) {
+        MenuChooser::get()->post(dialog, path);
+    };
     if (n.window) {
         host::a11y::Post(std::move(n));
     }

@@ -223,6 +223,23 @@ TEST(Accessibility, TreeStatesTipAndBoxThroughAtSpi) {
     EXPECT_TRUE(waitFor([&] { return !topLevel(app.p, ATSPI_ROLE_ALERT); }))
         << "the box's object outlived its window";
 
+    // Choosing "Reserve" through its action, with every menu closed, does what the pointer
+    // does: its menu opens, and the choice closes it and brings the box.
+    AtspiAction* choose = atspi_accessible_get_action_iface(reserve.p);
+    ASSERT_NE(choose, nullptr);
+    EXPECT_TRUE(atspi_action_do_action(choose, 0, nullptr));
+    g_object_unref(choose);
+    ASSERT_TRUE(waitFor([&] { return bool(box = topLevel(app.p, ATSPI_ROLE_ALERT)); }))
+        << "choosing the entry through its action brought no box";
+    EXPECT_FALSE(has(reserve.p, ATSPI_STATE_SHOWING)) << "its menu stayed open";
+    ok = childNamed(box.p, "OK", ATSPI_ROLE_PUSH_BUTTON);
+    ASSERT_TRUE(ok);
+    action = atspi_accessible_get_action_iface(ok.p);
+    ASSERT_NE(action, nullptr);
+    EXPECT_TRUE(atspi_action_do_action(action, 0, nullptr));
+    g_object_unref(action);
+    EXPECT_TRUE(waitFor([&] { return !topLevel(app.p, ATSPI_ROLE_ALERT); }));
+
     // Escape ends the program; its application leaves the registry.
     ASSERT_TRUE(x.activate(*program.dialog));
     const auto status = program.escape();

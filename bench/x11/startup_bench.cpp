@@ -192,7 +192,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     testx::XServer x;
-    const int runs = std::getenv("BENCH_RUNS") ? std::atoi(std::getenv("BENCH_RUNS")) : 15;
+    const char* runsGiven = std::getenv("BENCH_RUNS");
+    const int runs = runsGiven ? std::atoi(runsGiven) : 15;
     std::vector<Timeline> ours, gtk; // ours: this build without a bus
     long peakKb = 0, gtkPeakKb = 0;
     // The program without any bus is the main line; beside it, on buses of the bench's own.

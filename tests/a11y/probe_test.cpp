@@ -103,6 +103,21 @@ bool waitFor(const std::function<bool()>& done, int ms = 5000) {
         std::chrono::milliseconds(ms));
 }
 
+// An object's place, on the screen or in its window; width 0 when it has none.
+testx::Geometry extentsOf(AtspiAccessible* a, AtspiCoordType type) {
+    testx::Geometry g;
+    AtspiComponent* c = atspi_accessible_get_component_iface(a);
+    if (!c) {
+        return g;
+    }
+    if (AtspiRect* r = atspi_component_get_extents(c, type, nullptr)) {
+        g = {r->x, r->y, r->width, r->height};
+        g_free(r);
+    }
+    g_object_unref(c);
+    return g;
+}
+
 // The events a screen reader listens to, as "type name" lines.
 std::vector<std::string> events;
 void onEvent(AtspiEvent* e, void*) {
@@ -186,6 +201,20 @@ TEST(Accessibility, TreeStatesTipAndBoxThroughAtSpi) {
     EXPECT_TRUE(has(reserve.p, ATSPI_STATE_FOCUSED));
     EXPECT_TRUE(has(reserve.p, ATSPI_STATE_SHOWING));
     EXPECT_FALSE(has(updates.p, ATSPI_STATE_SELECTED)) << "the mark moved on";
+    // Places: the frame is the dialog's window, the bar at its top left, the marked entry in
+    // the open menu below the bar.
+    const testx::Geometry window = x.geometry(*program.dialog);
+    const testx::Geometry frameAt = extentsOf(frame.p, ATSPI_COORD_TYPE_SCREEN);
+    EXPECT_TRUE(frameAt.x == window.x && frameAt.y == window.y && frameAt.width == window.width &&
+                frameAt.height == window.height)
+        << frameAt.x << "," << frameAt.y << " " << frameAt.width << "x" << frameAt.height;
+    const testx::Geometry barInWindow = extentsOf(bar.p, ATSPI_COORD_TYPE_WINDOW);
+    EXPECT_TRUE(barInWindow.x == 0 && barInWindow.y == 0 && barInWindow.width == window.width &&
+                barInWindow.height > 0);
+    const testx::Geometry reserveAt = extentsOf(reserve.p, ATSPI_COORD_TYPE_SCREEN);
+    EXPECT_TRUE(reserveAt.width > 0 && reserveAt.height > 0 &&
+                reserveAt.y >= window.y + barInWindow.height)
+        << reserveAt.x << "," << reserveAt.y << " " << reserveAt.width << "x" << reserveAt.height;
     EXPECT_TRUE(waitFor([] {
         return sawEvent("object:state-changed:selected Reserve") &&
                sawEvent("object:state-changed:focused Reserve") && sawEvent("focus: Reserve");
@@ -232,6 +261,7 @@ TEST(Accessibility, TreeStatesTipAndBoxThroughAtSpi) {
     ASSERT_TRUE(waitFor([&] { return bool(box = topLevel(app.p, ATSPI_ROLE_ALERT)); }))
         << "choosing the entry through its action brought no box";
     EXPECT_FALSE(has(reserve.p, ATSPI_STATE_SHOWING)) << "its menu stayed open";
+    EXPECT_EQ(extentsOf(reserve.p, ATSPI_COORD_TYPE_SCREEN).width, 0) << "a place while closed";
     ok = childNamed(box.p, "OK", ATSPI_ROLE_PUSH_BUTTON);
     ASSERT_TRUE(ok);
     action = atspi_accessible_get_action_iface(ok.p);

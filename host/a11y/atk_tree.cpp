@@ -549,9 +549,10 @@ class Tree final : public Backend {
             return;
         }
         Bar& bar = b->second;
+        Node& barNode = *bar.node;
         std::set<Node*> selected;
         std::set<Node*> open;
-        Node* menu = bar.node;
+        Node* menu = &barNode;
         for (std::size_t level = 0; level < note.path.size() && menu; ++level) {
             const int at = note.path[level];
             if (at < 1 || static_cast<std::size_t>(at) > menu->children.size()) {
@@ -566,7 +567,7 @@ class Tree final : public Backend {
             }
         }
         // Entries of menus that opened or closed appear or disappear.
-        forEachMenu(*bar.node, [&](Node& m) {
+        forEachMenu(barNode, [&](Node& m) {
             const bool isOpen = open.count(&m) > 0;
             for (auto& c : m.children) {
                 c->showing = isOpen;

@@ -1,10 +1,7 @@
-// From process start to the dialog mapped and painted, as a timeline seen from outside (the
-// dialog window created, the first capture's file opened and renamed into place, the dialog
-// mapped, painted), beside an empty GTK 3 window where one was built; and the peak resident
-// memory of a whole run (start, dialog, half a second's rest, Escape, last capture). Runs without a
-// session bus, on a session bus without an accessibility bus, and with one (where the
-// screen-reader bridge loads after the paint). An argument names another build's menutest,
-// measured in the same rounds for comparison.
+// Start-up seen from outside: process start to the dialog created, the first capture written,
+// the dialog mapped and painted (beside an empty GTK 3 window where one was built), and each
+// run's peak memory, without a session bus, on one, and with an accessibility bus. An argument
+// names another build's menutest, measured in the same rounds.
 #include "support/process.h"
 #include "support/xserver.h"
 

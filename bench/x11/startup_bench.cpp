@@ -1,8 +1,7 @@
-// From process start to the dialog mapped and painted, as a timeline seen from outside (the
-// dialog window created, the first capture's file opened and renamed into place, the dialog
-// mapped, painted), beside an empty GTK 3 window where one was built; and the peak resident
-// memory of a whole run (start, dialog, Escape, last capture). Runs without a session bus, on
-// a session bus without an accessibility bus, and with one (the screen-reader bridge loaded).
+// Start-up seen from outside: process start to the dialog created, the first capture written,
+// the dialog mapped and painted (beside an empty GTK 3 window where one was built), and each
+// run's peak memory, without a session bus, on one, and with an accessibility bus. An argument
+// names another build's menutest, measured in the same rounds.
 #include "support/process.h"
 #include "support/xserver.h"
 
@@ -16,9 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <X11/Xlib.h>
@@ -29,7 +30,22 @@ using Clock = std::chrono::steady_clock;
 
 struct Timeline {
     std::optional<double> created, fileOpened, fileWritten, mapped, painted;
+    std::optional<double> bridge; // when the screen-reader bridge's library was mapped
 };
+
+// How long each run stays up after its paint, the same for every row: the bridge starts once
+// the dialog is up, and a run's peak memory should include it where it loads.
+constexpr auto kLinger = std::chrono::milliseconds(500);
+
+bool bridgeLoaded(pid_t pid) {
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    for (std::string line; std::getline(maps, line);) {
+        if (line.find("libatk-bridge") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
 
 double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -94,6 +110,13 @@ std::optional<Timeline> watch(testx::XServer& x, const std::vector<std::string>&
     }
     ::close(ino);
     XCloseDisplay(dpy);
+    // Resting after the paint; where the bridge loads, when it is mapped (looked at every 5 ms).
+    for (const auto rest = Clock::now() + kLinger; t.painted && Clock::now() < rest;) {
+        if (!t.bridge && bridgeLoaded(child.pid())) {
+            t.bridge = ms(Clock::now() - t0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     x.tapKey(0xff1b);
     child.wait(std::chrono::seconds(5));
     peakKb = std::max(peakKb, child.peakRssKb());
@@ -160,14 +183,15 @@ template <typename F> double medianOf(const std::vector<Timeline>& runs, F phase
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     if (!std::getenv("DISPLAY")) {
         std::fprintf(stderr, "startup_bench: needs an X server ($DISPLAY)\n");
         return 2;
     }
     testx::XServer x;
-    const int runs = std::getenv("BENCH_RUNS") ? std::atoi(std::getenv("BENCH_RUNS")) : 15;
-    std::vector<Timeline> ours, gtk;
+    const char* runsGiven = std::getenv("BENCH_RUNS");
+    const int runs = runsGiven ? std::atoi(runsGiven) : 15;
+    std::vector<Timeline> ours, gtk; // ours: this build without a bus
     long peakKb = 0, gtkPeakKb = 0;
     // The program without any bus is the main line; beside it, on buses of the bench's own.
     const SessionBus plainBus(false);
@@ -183,24 +207,40 @@ int main() {
                                                    {"AT_SPI_BUS_ADDRESS", ""}};
     const std::map<std::string, std::string> withA11y{
         {"DBUS_SESSION_BUS_ADDRESS", a11yBus.address()}, {"AT_SPI_BUS_ADDRESS", ""}};
-    std::vector<Timeline> onPlainBus, onA11yBus;
-    long plainPeakKb = 0, a11yPeakKb = 0;
+    // The bus rows, for this build and, when given, another one (a build from before a change),
+    // measured in the same rounds.
+    struct Row {
+        std::string label;
+        std::string program;
+        const std::map<std::string, std::string>* env;
+        std::vector<Timeline> runs;
+        long peakKb = 0;
+    };
+    std::vector<Row> rows;
+    std::vector<std::string> programs{MENUTEST_PATH};
+    if (argc > 1) {
+        programs.emplace_back(argv[1]);
+    }
+    for (std::size_t p = 0; p < programs.size(); ++p) {
+        const std::string build = p == 0 ? "" : " [" + programs[p] + "]";
+        rows.push_back({"no session bus" + build, programs[p], &noBus, {}, 0});
+        rows.push_back({"session bus, no accessibility bus" + build, programs[p], &plain, {}, 0});
+        rows.push_back(
+            {"accessibility bus (bridge loaded)" + build, programs[p], &withA11y, {}, 0});
+    }
     for (int i = 0; i < runs; ++i) {
-        // Taken in turns, so that all meet the same machine.
-        if (auto t = watch(x, {MENUTEST_PATH}, noBus, 30, peakKb)) {
-            ours.push_back(*t);
-        } else {
-            std::fprintf(stderr, "run %d: the dialog never appeared painted\n", i);
-            return 1;
+        // Taken in turns, each round starting at the next row, so that all meet the same
+        // machine and none always follows the same neighbour.
+        for (std::size_t k = 0; k < rows.size(); ++k) {
+            Row& row = rows[(k + static_cast<std::size_t>(i)) % rows.size()];
+            auto t = watch(x, {row.program}, *row.env, 30, row.peakKb);
+            if (!t) {
+                std::fprintf(stderr, "run %d: the dialog never appeared painted (%s)\n", i,
+                             row.label.c_str());
+                return 1;
+            }
+            row.runs.push_back(*t);
         }
-        auto p = watch(x, {MENUTEST_PATH}, plain, 30, plainPeakKb);
-        auto a = watch(x, {MENUTEST_PATH}, withA11y, 30, a11yPeakKb);
-        if (!p || !a) {
-            std::fprintf(stderr, "run %d: the dialog never appeared painted on a bus\n", i);
-            return 1;
-        }
-        onPlainBus.push_back(*p);
-        onA11yBus.push_back(*a);
 #ifdef GTK_EMPTY_PATH
         if (auto t = watch(x, {GTK_EMPTY_PATH}, {{"GDK_GL", "disable"}, {"NO_AT_BRIDGE", "1"}}, 0,
                            gtkPeakKb)) {
@@ -208,6 +248,8 @@ int main() {
         }
 #endif
     }
+    ours = rows[0].runs;
+    peakKb = rows[0].peakKb;
     using T = const Timeline&;
     const auto minus = [](std::optional<double> a, std::optional<double> b) {
         return a && b ? std::optional(*a - *b) : std::nullopt;
@@ -225,15 +267,21 @@ int main() {
                 medianOf(ours, [&](T t) { return minus(t.painted, t.mapped); }));
     const double oursTotal = medianOf(ours, [](T t) { return t.painted; });
     std::printf("  start to dialog painted: median %.1f ms\n", oursTotal);
-    const double plainTotal = medianOf(onPlainBus, [](T t) { return t.painted; });
-    const double a11yTotal = medianOf(onA11yBus, [](T t) { return t.painted; });
-    std::printf("start to dialog painted, same runs, by bus (medians):\n");
-    std::printf("  no session bus                          %7.1f ms, peak %.1f MB\n", oursTotal,
-                static_cast<double>(peakKb) / 1024.0);
-    std::printf("  session bus, no accessibility bus       %7.1f ms (%+.1f), peak %.1f MB\n",
-                plainTotal, plainTotal - oursTotal, static_cast<double>(plainPeakKb) / 1024.0);
-    std::printf("  accessibility bus (bridge loaded)       %7.1f ms (%+.1f), peak %.1f MB\n",
-                a11yTotal, a11yTotal - oursTotal, static_cast<double>(a11yPeakKb) / 1024.0);
+    std::printf("start to dialog painted, same runs, by bus (medians; peak resident memory):\n");
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const double total = medianOf(rows[r].runs, [](T t) { return t.painted; });
+        const double base = medianOf(rows[r - r % 3].runs, [](T t) { return t.painted; });
+        const auto loaded = std::count_if(rows[r].runs.begin(), rows[r].runs.end(),
+                                          [](T t) { return t.bridge.has_value(); });
+        std::printf("  %-45s %7.1f ms (%+.1f), peak %.1f MB, bridge in %td of %zu runs",
+                    rows[r].label.c_str(), total, total - base,
+                    static_cast<double>(rows[r].peakKb) / 1024.0, loaded, rows[r].runs.size());
+        if (loaded > 0) {
+            std::printf(" (mapped at %.1f ms)",
+                        medianOf(rows[r].runs, [](T t) { return t.bridge; }));
+        }
+        std::printf("\n");
+    }
     if (!gtk.empty()) {
         const double gtkTotal = medianOf(gtk, [](T t) { return t.painted; });
         std::printf("empty GTK 3 window (GDK_GL=disable NO_AT_BRIDGE=1), medians of %zu runs:\n",

@@ -11,10 +11,11 @@
 
 namespace host::a11y {
 
-// On the event thread at start-up: looks for an accessibility bus (NO_AT_BRIDGE=1 says no)
-// and, only when there is one, loads the bridge module and connects it.
+// On the event thread at start-up: decides whether to look for an accessibility bus at all
+// (NO_AT_BRIDGE=1 or no session bus say no). The looking, and loading the bridge module when
+// the bus is there, wait until a window is up and the event thread is quiet.
 void Start(const std::string& programName);
-// True once the bridge runs; notes are dropped while it is false.
+// False once the bridge is known not to run; until then notes are kept for it.
 bool Active();
 // Hands a note to the bridge; it is applied on the event thread, in its next wait.
 void Post(Note note);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -40,10 +41,13 @@ struct MtAccessibleClass {
 
 static void mt_accessible_action_init(AtkActionIface* iface);
 static void mt_accessible_window_init(AtkWindowIface* iface);
+static void mt_accessible_component_init(AtkComponentIface* iface);
 
 G_DEFINE_TYPE_WITH_CODE(MtAccessible, mt_accessible, ATK_TYPE_OBJECT,
                         G_IMPLEMENT_INTERFACE(ATK_TYPE_ACTION, mt_accessible_action_init)
-                            G_IMPLEMENT_INTERFACE(ATK_TYPE_WINDOW, mt_accessible_window_init))
+                            G_IMPLEMENT_INTERFACE(ATK_TYPE_WINDOW, mt_accessible_window_init)
+                                G_IMPLEMENT_INTERFACE(ATK_TYPE_COMPONENT,
+                                                      mt_accessible_component_init))
 
 } // extern "C"
 
@@ -98,6 +102,8 @@ struct Node {
     std::string actionName;
     std::string keyBinding;
     std::function<void()> act;
+    // Where it is on the screen; none for objects without a place of their own.
+    Where where;
 };
 
 Node* nodeOf(gpointer object) {
@@ -226,6 +232,41 @@ static void mt_accessible_action_init(AtkActionIface* iface) {
 // Window events (create, destroy) are signals of the interface; it has no methods.
 static void mt_accessible_window_init(AtkWindowIface*) {}
 
+// Its place on the screen, or relative to its top-level window or its parent; -1, -1 and no
+// size while it has none (a closed menu's entries, a window that went).
+static void mt_accessible_get_extents(AtkComponent* component, gint* x, gint* y, gint* width,
+                                      gint* height, AtkCoordType type) {
+    *x = *y = -1;
+    *width = *height = 0;
+    const host::a11y::Node* n = host::a11y::nodeOf(component);
+    const auto where = [](const host::a11y::Node* of) {
+        return of && of->where ? of->where() : std::nullopt;
+    };
+    const auto r = where(n);
+    if (!r) {
+        return;
+    }
+    *x = r->x;
+    *y = r->y;
+    *width = r->width;
+    *height = r->height;
+    const host::a11y::Node* origin = nullptr;
+    if (type == ATK_XY_WINDOW) {
+        for (origin = n; origin->parent && origin->parent->parent; origin = origin->parent) {
+        }
+    } else if (type == ATK_XY_PARENT) {
+        origin = n->parent;
+    }
+    if (const auto o = origin ? where(origin) : std::nullopt) {
+        *x -= o->x;
+        *y -= o->y;
+    }
+}
+
+static void mt_accessible_component_init(AtkComponentIface* iface) {
+    iface->get_extents = mt_accessible_get_extents;
+}
+
 } // extern "C"
 
 namespace host::a11y {
@@ -291,6 +332,8 @@ class Tree final : public Backend {
             break;
         case Note::Kind::MenuBar:
             bars_[note.window].entries = std::move(note.entries);
+            bars_[note.window].choose = std::move(note.choose);
+            bars_[note.window].whereEntry = std::move(note.whereEntry);
             buildBar(note.window);
             break;
         case Note::Kind::MenuState:
@@ -333,6 +376,8 @@ class Tree final : public Backend {
   private:
     struct Bar {
         std::vector<MenuEntry> entries;
+        std::function<void(const std::vector<int>&)> choose;
+        std::function<std::optional<Rect>(const std::vector<int>&)> whereEntry;
         std::vector<MenuEntry> built; // what the bar's objects show
         Node* node = nullptr;
         std::set<Node*> selected;
@@ -354,6 +399,7 @@ class Tree final : public Backend {
                              : note.role == Role::Alert ? ATK_ROLE_ALERT
                                                         : ATK_ROLE_FRAME;
         auto node = std::make_unique<Node>(role, note.text, root_.get());
+        node->where = note.where;
         Window w{node.get(), note.area, note.role != Role::ToolTip};
         // A tip shows once its text is drawn: that is what a screen reader speaks.
         node->showing = w.named;
@@ -440,14 +486,23 @@ class Tree final : public Backend {
         Node& frame = *w->second.node;
         if (bar.node) {
             removeChild(frame, bar.node);
-            bar = Bar{std::move(bar.entries), {}, nullptr, {}, nullptr};
+            bar = Bar{std::move(bar.entries),
+                      std::move(bar.choose),
+                      std::move(bar.whereEntry),
+                      {},
+                      nullptr,
+                      {},
+                      nullptr};
         }
         if (bar.entries.empty()) {
             bars_.erase(b);
             return;
         }
         auto node = std::make_unique<Node>(ATK_ROLE_MENU_BAR, "", &frame);
-        addEntries(*node, bar.entries, "", true);
+        if (bar.whereEntry) {
+            node->where = [whereEntry = bar.whereEntry] { return whereEntry({}); };
+        }
+        addEntries(*node, bar.entries, "", {}, bar);
         // The drawing area stays last, below the bar, as on the screen.
         frame.children.insert(frame.children.begin(), std::move(node));
         bar.node = frame.children.front().get();
@@ -455,9 +510,15 @@ class Tree final : public Backend {
         bar.built = bar.entries;
     }
 
+    // The entries of the bar (`at` empty) or of a menu at `at` (entry numbers from the bar's);
+    // `path` is their key binding's so far.
     void addEntries(Node& menu, const std::vector<MenuEntry>& entries, const std::string& path,
-                    bool inBar) {
-        for (const MenuEntry& e : entries) {
+                    const std::vector<int>& at, const Bar& bar) {
+        const bool inBar = at.empty();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const MenuEntry& e = entries[i];
+            std::vector<int> here = at;
+            here.push_back(static_cast<int>(i) + 1);
             auto item = std::make_unique<Node>(e.submenu ? ATK_ROLE_MENU : ATK_ROLE_MENU_ITEM,
                                                e.text, &menu);
             item->selectable = true;
@@ -465,9 +526,16 @@ class Tree final : public Backend {
             item->showing = inBar;
             item->actionName = "click";
             item->keyBinding = keyBinding(path, e.mnemonic, inBar);
+            if (bar.choose) {
+                item->act = [choose = bar.choose, here] { choose(here); };
+            }
+            if (bar.whereEntry) {
+                item->where = [whereEntry = bar.whereEntry, here] { return whereEntry(here); };
+            }
             if (e.submenu) {
                 const std::string own = inBar ? "<Alt>" + e.mnemonic : e.mnemonic;
-                addEntries(*item, e.entries, path.empty() ? own : path + ":" + e.mnemonic, false);
+                addEntries(*item, e.entries, path.empty() ? own : path + ":" + e.mnemonic, here,
+                           bar);
             }
             menu.children.push_back(std::move(item));
         }
@@ -481,9 +549,10 @@ class Tree final : public Backend {
             return;
         }
         Bar& bar = b->second;
+        Node& barNode = *bar.node;
         std::set<Node*> selected;
         std::set<Node*> open;
-        Node* menu = bar.node;
+        Node* menu = &barNode;
         for (std::size_t level = 0; level < note.path.size() && menu; ++level) {
             const int at = note.path[level];
             if (at < 1 || static_cast<std::size_t>(at) > menu->children.size()) {
@@ -498,7 +567,7 @@ class Tree final : public Backend {
             }
         }
         // Entries of menus that opened or closed appear or disappear.
-        forEachMenu(*bar.node, [&](Node& m) {
+        forEachMenu(barNode, [&](Node& m) {
             const bool isOpen = open.count(&m) > 0;
             for (auto& c : m.children) {
                 c->showing = isOpen;

@@ -1,8 +1,9 @@
-// The accessibility front: decides at start-up whether the bridge is wanted, starts it beside
-// the program's own start-up, carries notes from any thread to the event thread, and lends
-// the event loop's wait to the bridge.
+// The accessibility front: decides at start-up whether the bridge may be wanted, starts it once
+// the program's first windows are up and painted, carries notes from any thread to the event
+// thread, and lends the event loop's wait to the bridge.
 #include "a11y.h"
 #include "backend.h"
+#include "bus_question.h"
 
 #include <dbus/dbus.h>
 #include <dlfcn.h>
@@ -11,12 +12,15 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -24,10 +28,18 @@ namespace host::a11y {
 
 namespace {
 
-// Off: no bridge, nothing loaded. Starting: the start-up thread looks for the accessibility
-// bus and builds the bridge while notes queue up. On: the event thread runs the bridge.
-enum class State { Off, Starting, On };
+// Off: no bridge, nothing loaded. Waiting: notes queue up until the event thread is quiet
+// after the first window went up. Starting: the start-up thread looks for the accessibility
+// bus and builds the bridge while notes still queue up. On: the event thread runs the bridge.
+enum class State { Off, Waiting, Starting, On };
 std::atomic<State> state{State::Off};
+
+using Clock = std::chrono::steady_clock;
+// The bridge starts once the event thread has had nothing to do for kQuiet after a window
+// was shown (its first paint is done by then), or kLatest after that at the latest. Asking
+// the bus and loading the bridge on a two-core machine during start-up would slow it.
+constexpr auto kQuiet = std::chrono::milliseconds(50);
+constexpr auto kLatest = std::chrono::milliseconds(1000);
 
 // The bridge lives as long as the process, as do the libraries it loads (the module registers
 // GObject types, which cannot be unloaded): a program that ends while the start-up thread
@@ -37,7 +49,14 @@ struct Bridge {
     std::atomic<bool> started{false}; // the starter's result is in `backend`
     std::unique_ptr<Backend> backend;
     std::thread::id thread; // the event thread
-    int wakeFd = -1;        // wakes the event thread: a note, or the start finished
+    bool given = false;     // AT_SPI_BUS_ADDRESS names the bus: no need to ask
+    std::string programName;
+    std::atomic<bool> windowShown{false}; // a WindowShown note was posted
+    // While Waiting, on the event thread: when it first saw a window shown, and when its
+    // descriptors last had something.
+    std::optional<Clock::time_point> firstShown;
+    Clock::time_point lastBusy;
+    int wakeFd = -1; // wakes the event thread: a note, or the start finished
     std::mutex mutex;
     std::deque<Note> notes;
     std::vector<pollfd> fds; // the event thread's wait set, kept between waits
@@ -60,10 +79,9 @@ bool refused() {
     return no && std::strcmp(no, "1") == 0;
 }
 
-// Asks the session bus whether org.a11y.Bus has an owner (NameHasOwner starts nothing), over
-// a private connection closed at once. libdbus is loaded for the question alone; the module
-// needs it anyway when the answer is yes.
-bool accessibilityBusRunning() {
+// Asks through libdbus, for session bus addresses other than a Unix socket: the library (and
+// the half-dozen it loads) costs a few milliseconds and about a megabyte.
+bool askThroughLibdbus() {
     void* lib = ::dlopen("libdbus-1.so.3", RTLD_NOW | RTLD_LOCAL);
     if (!lib) {
         return false;
@@ -93,6 +111,17 @@ bool accessibilityBusRunning() {
     }
     free(&error);
     return running;
+}
+
+// Asks the session bus whether org.a11y.Bus has an owner (NameHasOwner starts nothing), over
+// a connection of its own closed at once.
+bool accessibilityBusRunning() {
+    using namespace std::chrono_literals;
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (const auto answer = NameHasOwner(address ? address : "", "org.a11y.Bus", 2000ms)) {
+        return *answer;
+    }
+    return askThroughLibdbus();
 }
 
 // On the start-up thread: the module and its bridge, when an accessibility bus is there.
@@ -139,6 +168,55 @@ void finishStart(Bridge& b) {
     b.notes.clear();
 }
 
+// On the event thread: from now on, the start-up thread asks for the accessibility bus and
+// builds the bridge while notes queue up.
+void begin(Bridge& b) {
+    state.store(State::Starting, std::memory_order_release);
+    b.starter = std::thread([&b] {
+        // Behind the program's own work: a person may be using the dialog already.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+        b.backend.reset(openBridge(b.programName, b.given));
+        b.started.store(true, std::memory_order_release);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(b.wakeFd, &one, sizeof one);
+    });
+}
+
+// On the event thread while Waiting: begins once a window was shown and the thread has been
+// quiet, waiting for the quiet part itself when the caller would wait longer. Returns what
+// that wait found when it found something (the caller's answer); nothing otherwise.
+std::optional<int> awaitQuiet(Bridge& b, pollfd* fds, int count, int& timeoutMs) {
+    if (!b.windowShown.load(std::memory_order_acquire)) {
+        return std::nullopt;
+    }
+    const auto now = Clock::now();
+    if (!b.firstShown) {
+        b.firstShown = now;
+        b.lastBusy = now;
+    }
+    if (now - b.lastBusy >= kQuiet || now - *b.firstShown >= kLatest) {
+        begin(b);
+        return std::nullopt;
+    }
+    const auto untilQuiet = static_cast<int>(
+        std::chrono::ceil<std::chrono::milliseconds>(b.lastBusy + kQuiet - now).count());
+    if (timeoutMs >= 0 && timeoutMs <= untilQuiet) {
+        return std::nullopt; // the caller's own wait ends first
+    }
+    const int ready = ::poll(fds, static_cast<nfds_t>(count), untilQuiet);
+    if (ready != 0) {
+        if (ready > 0) {
+            b.lastBusy = Clock::now();
+        }
+        return ready;
+    }
+    begin(b);
+    if (timeoutMs > 0) {
+        timeoutMs = std::max(0, timeoutMs - untilQuiet);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 void Start(const std::string& programName) {
@@ -146,8 +224,12 @@ void Start(const std::string& programName) {
         return;
     }
     // Without a named accessibility bus or a session bus to ask for one, nothing is loaded.
-    const bool given = std::getenv("AT_SPI_BUS_ADDRESS") != nullptr;
-    if (!given && std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    const bool given = set("AT_SPI_BUS_ADDRESS");
+    if (!given && !set("DBUS_SESSION_BUS_ADDRESS")) {
         return;
     }
     Bridge& b = bridge();
@@ -156,17 +238,9 @@ void Start(const std::string& programName) {
         return;
     }
     b.thread = std::this_thread::get_id();
-    state.store(State::Starting, std::memory_order_release);
-    // Loading the libraries and the round trips to the buses take longer than the program's
-    // own start-up allows; a thread of its own does them, and ends.
-    b.starter = std::thread([&b, programName, given] {
-        // Behind the program's own start-up on a busy machine: the dialog comes first.
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
-        b.backend.reset(openBridge(programName, given));
-        b.started.store(true, std::memory_order_release);
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(b.wakeFd, &one, sizeof one);
-    });
+    b.given = given;
+    b.programName = programName;
+    state.store(State::Waiting, std::memory_order_release);
 }
 
 bool Active() {
@@ -178,9 +252,15 @@ void Post(Note note) {
         return;
     }
     Bridge& b = bridge();
+    if (note.kind == Note::Kind::WindowShown) {
+        b.windowShown.store(true, std::memory_order_release);
+    }
     {
         std::lock_guard lock(b.mutex);
         b.notes.push_back(std::move(note));
+    }
+    if (state.load(std::memory_order_acquire) == State::Waiting) {
+        return; // kept for the bridge; nothing to wake for yet
     }
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto written = ::write(b.wakeFd, &one, sizeof one);
@@ -191,6 +271,18 @@ int Poll(pollfd* fds, int count, int timeoutMs) {
         return ::poll(fds, static_cast<nfds_t>(count), timeoutMs);
     }
     Bridge& b = bridge();
+    if (state.load(std::memory_order_acquire) == State::Waiting) {
+        if (const auto ready = awaitQuiet(b, fds, count, timeoutMs)) {
+            return *ready;
+        }
+        if (state.load(std::memory_order_acquire) == State::Waiting) {
+            const int ready = ::poll(fds, static_cast<nfds_t>(count), timeoutMs);
+            if (ready > 0) {
+                b.lastBusy = Clock::now();
+            }
+            return ready;
+        }
+    }
     if (state.load(std::memory_order_acquire) == State::Starting &&
         b.started.load(std::memory_order_acquire)) {
         finishStart(b);

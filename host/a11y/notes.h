@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,17 @@ struct MenuEntry {
 
 enum class Role { Frame, ToolTip, Alert };
 
+// A rectangle on the screen (the root window), in pixels from its top left corner.
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+// Where something is on the screen now, asked on the event thread when a screen reader wants
+// to know; nothing while it is not on the screen.
+using Where = std::function<std::optional<Rect>()>;
+
 struct Note {
     enum class Kind {
         WindowShown, // a top-level window is on the screen: `window`, `area`, `role`, `text`
@@ -40,11 +52,19 @@ struct Note {
     // level k-1 that opened level k; marked[k] is the entry marked in level k (0: none).
     std::vector<int> path;
     std::vector<int> marked;
+    // WindowShown: where the window is.
+    Where where;
     // Alert: its buttons, the one Enter presses, and how to press one (run on the event
     // thread).
     std::vector<std::string> buttons;
     int defaultButton = 0;
     std::function<void(int)> press;
+    // MenuBar: chooses the entry at a path (numbered from 1: the bar's entry, then one per
+    // menu level) as the pointer would; run on the event thread, it posts the work to the
+    // program's event loop.
+    std::function<void(const std::vector<int>&)> choose;
+    // MenuBar: where the bar's strip is (an empty path) or the entry at a path.
+    std::function<std::optional<Rect>(const std::vector<int>&)> whereEntry;
 };
 
 } // namespace host::a11y

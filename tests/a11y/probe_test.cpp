@@ -1,6 +1,7 @@
 // The program as a screen reader sees it: menutest runs on the test's X server, with an
 // accessibility bus (run under dbus-run-session; the bus and the registry are activated), and
 // its tree, states, events, tip and box are read through libatspi while XTest drives it.
+#include "../../host/a11y/bus_question.h"
 #include "../app/program.h"
 
 #include <atspi/atspi.h>
@@ -102,6 +103,21 @@ bool waitFor(const std::function<bool()>& done, int ms = 5000) {
         std::chrono::milliseconds(ms));
 }
 
+// An object's place, on the screen or in its window; width 0 when it has none.
+testx::Geometry extentsOf(AtspiAccessible* a, AtspiCoordType type) {
+    testx::Geometry g;
+    AtspiComponent* c = atspi_accessible_get_component_iface(a);
+    if (!c) {
+        return g;
+    }
+    if (AtspiRect* r = atspi_component_get_extents(c, type, nullptr)) {
+        g = {r->x, r->y, r->width, r->height};
+        g_free(r);
+    }
+    g_object_unref(c);
+    return g;
+}
+
 // The events a screen reader listens to, as "type name" lines.
 std::vector<std::string> events;
 void onEvent(AtspiEvent* e, void*) {
@@ -185,6 +201,20 @@ TEST(Accessibility, TreeStatesTipAndBoxThroughAtSpi) {
     EXPECT_TRUE(has(reserve.p, ATSPI_STATE_FOCUSED));
     EXPECT_TRUE(has(reserve.p, ATSPI_STATE_SHOWING));
     EXPECT_FALSE(has(updates.p, ATSPI_STATE_SELECTED)) << "the mark moved on";
+    // Places: the frame is the dialog's window, the bar at its top left, the marked entry in
+    // the open menu below the bar.
+    const testx::Geometry window = x.geometry(*program.dialog);
+    const testx::Geometry frameAt = extentsOf(frame.p, ATSPI_COORD_TYPE_SCREEN);
+    EXPECT_TRUE(frameAt.x == window.x && frameAt.y == window.y && frameAt.width == window.width &&
+                frameAt.height == window.height)
+        << frameAt.x << "," << frameAt.y << " " << frameAt.width << "x" << frameAt.height;
+    const testx::Geometry barInWindow = extentsOf(bar.p, ATSPI_COORD_TYPE_WINDOW);
+    EXPECT_TRUE(barInWindow.x == 0 && barInWindow.y == 0 && barInWindow.width == window.width &&
+                barInWindow.height > 0);
+    const testx::Geometry reserveAt = extentsOf(reserve.p, ATSPI_COORD_TYPE_SCREEN);
+    EXPECT_TRUE(reserveAt.width > 0 && reserveAt.height > 0 &&
+                reserveAt.y >= window.y + barInWindow.height)
+        << reserveAt.x << "," << reserveAt.y << " " << reserveAt.width << "x" << reserveAt.height;
     EXPECT_TRUE(waitFor([] {
         return sawEvent("object:state-changed:selected Reserve") &&
                sawEvent("object:state-changed:focused Reserve") && sawEvent("focus: Reserve");
@@ -222,6 +252,24 @@ TEST(Accessibility, TreeStatesTipAndBoxThroughAtSpi) {
     EXPECT_TRUE(waitFor([&] { return !topLevel(app.p, ATSPI_ROLE_ALERT); }))
         << "the box's object outlived its window";
 
+    // Choosing "Reserve" through its action, with every menu closed, does what the pointer
+    // does: its menu opens, and the choice closes it and brings the box.
+    AtspiAction* choose = atspi_accessible_get_action_iface(reserve.p);
+    ASSERT_NE(choose, nullptr);
+    EXPECT_TRUE(atspi_action_do_action(choose, 0, nullptr));
+    g_object_unref(choose);
+    ASSERT_TRUE(waitFor([&] { return bool(box = topLevel(app.p, ATSPI_ROLE_ALERT)); }))
+        << "choosing the entry through its action brought no box";
+    EXPECT_FALSE(has(reserve.p, ATSPI_STATE_SHOWING)) << "its menu stayed open";
+    EXPECT_EQ(extentsOf(reserve.p, ATSPI_COORD_TYPE_SCREEN).width, 0) << "a place while closed";
+    ok = childNamed(box.p, "OK", ATSPI_ROLE_PUSH_BUTTON);
+    ASSERT_TRUE(ok);
+    action = atspi_accessible_get_action_iface(ok.p);
+    ASSERT_NE(action, nullptr);
+    EXPECT_TRUE(atspi_action_do_action(action, 0, nullptr));
+    g_object_unref(action);
+    EXPECT_TRUE(waitFor([&] { return !topLevel(app.p, ATSPI_ROLE_ALERT); }));
+
     // Escape ends the program; its application leaves the registry.
     ASSERT_TRUE(x.activate(*program.dialog));
     const auto status = program.escape();
@@ -230,6 +278,30 @@ TEST(Accessibility, TreeStatesTipAndBoxThroughAtSpi) {
     EXPECT_TRUE(waitFor([] { return !findApp("menutest"); })) << "still listed once ended";
     atspi_event_listener_deregister(listener, "object:state-changed:selected", nullptr);
     g_object_unref(listener);
+}
+
+// The program asks the session bus for the accessibility bus by hand, without libdbus: the
+// answers of a real bus, through the address forms a session may give.
+TEST(Accessibility, AsksTheSessionBusByHand) {
+    using host::a11y::NameHasOwner;
+    using namespace std::chrono_literals;
+    const char* env = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_NE(env, nullptr) << "run under dbus-run-session: the probe needs a session bus";
+    const std::string session = env;
+    EXPECT_EQ(NameHasOwner(session, "org.freedesktop.DBus", 2s), true); // the bus owns it
+    EXPECT_EQ(NameHasOwner(session, "org.example.NobodyOwnsThis", 2s), false);
+    // Entries it cannot speak to are passed over; a value's bytes may be escaped as %XX.
+    EXPECT_EQ(NameHasOwner("tcp:host=localhost,port=1;" + session, "org.freedesktop.DBus", 2s),
+              true);
+    std::string escaped;
+    for (const char c : session) {
+        escaped += c == '/' ? std::string("%2F") : std::string(1, c);
+    }
+    EXPECT_EQ(NameHasOwner(escaped, "org.freedesktop.DBus", 2s), true) << escaped;
+    // No Unix socket in it: nothing to say (the caller asks another way); a dead one: no bus.
+    EXPECT_EQ(NameHasOwner("tcp:host=localhost,port=1", "org.a11y.Bus", 2s), std::nullopt);
+    EXPECT_EQ(NameHasOwner("unix:path=/nonexistent/bus", "org.a11y.Bus", 2s), false);
+    EXPECT_EQ(NameHasOwner("unix:path=%zz", "org.a11y.Bus", 2s), false); // a broken escape
 }
 
 // Where no accessibility bus answers (a session bus without one, or a bus address that leads

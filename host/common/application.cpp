@@ -2,7 +2,6 @@
 // the AppEvent loop over the driver's events, the application window and focus, and pauses.
 #include "core/program.h"
 #include "driver.h"
-#include "services.h"
 #include "system/system.h"
 
 #include <host/error.h>
@@ -70,6 +69,9 @@ AppState& App() {
     return state;
 }
 
+namespace {
+
+// Where PostAppEvent delivers: the target given, else the application window (nullptr: none).
 std::shared_ptr<XbpPart> PostTarget(std::shared_ptr<XbpPart> target) {
     if (!target) {
         std::lock_guard lock(App().mutex);
@@ -78,11 +80,14 @@ std::shared_ptr<XbpPart> PostTarget(std::shared_ptr<XbpPart> target) {
     return target;
 }
 
+// Records the new focus holder and returns the previous one.
 std::shared_ptr<XbpWindow> SwapFocus(std::shared_ptr<XbpWindow> window) {
     std::lock_guard lock(App().mutex);
     std::swap(App().focus, window);
     return window;
 }
+
+} // namespace
 
 Driver& TheDriver() {
     // Made once and never destroyed: windows, threads and pauses may still reach it while the
@@ -129,6 +134,10 @@ std::shared_ptr<XbpWindow> SetAppWindow(std::shared_ptr<XbpWindow> window) {
     return window;
 }
 
+namespace {
+
+// The hooks of the start-up record on the calling thread, then its exit routine; an error that
+// escapes goes to onError. Returns the process's exit code.
 int RunProgram(const StartupRecord& record, const ErrorHandler& onError) {
     try {
         for (const Hook* hook : {&record.appSys, &record.dbeSys, &record.main}) {
@@ -145,6 +154,8 @@ int RunProgram(const StartupRecord& record, const ErrorHandler& onError) {
     }
     return 0;
 }
+
+} // namespace
 
 long Version() {
     return kHostVersion;
@@ -302,11 +313,16 @@ std::string PointerWaitMethod() {
 
 // ---- The confirmation box --------------------------------------------------------------------
 
+namespace {
+
+// Raises host::Error for a set of buttons other than box::Ok, OkCancel or YesNo.
 void CheckBoxButtons(int buttons) {
     if (buttons != box::Ok && buttons != box::OkCancel && buttons != box::YesNo) {
         throw Error("ConfirmBox", "unknown set of buttons", {std::to_string(buttons)});
     }
 }
+
+} // namespace
 
 int ConfirmBox(const std::shared_ptr<XbpWindow>& owner, const std::string& message,
                const std::string& title, int buttons) {

@@ -3,7 +3,6 @@
 // saving a bitmap with its warning. The driver's hooks do the drawing itself.
 #include "core/bmp_file.h"
 #include "driver.h"
-#include "services.h"
 
 #include <host/error.h>
 
@@ -13,6 +12,9 @@
 
 namespace host {
 
+namespace {
+
+// Raises host::Error for a gradient kind other than Linear, or no end point or colours.
 void CheckGradient(const std::vector<Point>& ends, const std::vector<Color>& colors, int kind) {
     if (kind != gradient::Linear) {
         throw Error("GraGradient", "unknown gradient kind", {std::to_string(kind)});
@@ -22,6 +24,8 @@ void CheckGradient(const std::vector<Point>& ends, const std::vector<Color>& col
     }
 }
 
+// The warning line for a file that is not written ("<program>: warning: <file>: <reason>");
+// returns false.
 bool WarnNoPicture(const std::string& path, const std::string& reason) {
     // A file that cannot be written stops nothing, but is never passed over in silence.
     const std::string line = ProgramName() + ": warning: " + path + ": " + reason + "\n";
@@ -30,6 +34,8 @@ bool WarnNoPicture(const std::string& path, const std::string& reason) {
     return false;
 }
 
+// Writes a bitmap's BGRX pixels as a BMP file; when it cannot, one warning line on stderr names
+// the file and the reason, and the result is false.
 bool SaveBitmap(const std::string& path, const std::uint8_t* pixels, int width, int height,
                 std::ptrdiff_t stride) {
     const auto warn = [&](const char* reason) { return WarnNoPicture(path, reason); };
@@ -43,26 +49,27 @@ bool SaveBitmap(const std::string& path, const std::uint8_t* pixels, int width, 
     return true;
 }
 
+// Raises host::Error (for `operation`) when no presentation space is given.
 void RequireSpace(const std::shared_ptr<XbpPresSpace>& ps, const char* operation) {
     if (!ps) {
         throw Error(operation, "no presentation space (NIL) given");
     }
 }
 
+// Raises host::Error for a fill mode other than fill::Fill, Outline or FillOutline.
 void CheckFillMode(int fillMode) {
     if (fillMode < fill::Fill || fillMode > fill::FillOutline) {
         throw Error("GraBox", "unknown fill mode", {std::to_string(fillMode)});
     }
 }
 
+// Raises host::Error for a bitmap size that is not positive or larger than 32767.
 void CheckBitmapSize(int width, int height) {
     if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
         throw Error("XbpBitmap:make", "bitmap size out of range",
                     {std::to_string(width), std::to_string(height)});
     }
 }
-
-namespace {
 
 // Runs one primitive on the space: readies it, draws, and has what was drawn reach the target
 // (also when drawing throws). False when the space has nowhere to draw or drawing failed.

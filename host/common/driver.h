@@ -295,6 +295,9 @@ template <typename Driven = detail::MenuImpl> Driven& Impl(const XbpMenu& menu) 
     return static_cast<Driven&>(State(menu));
 }
 
+// The submenu a menu entry opens, or nullptr for an action.
+std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item);
+
 namespace detail {
 // A dialog's settings, taken over by `create`, and its parts.
 struct DialogState {

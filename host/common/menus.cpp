@@ -1,7 +1,6 @@
 // Menus' shared half: the entries and callbacks, accessors, which font a menu takes, and the
 // order in which the driver's menu hooks run.
 #include "driver.h"
-#include "services.h"
 
 #include <host/error.h>
 
@@ -12,13 +11,14 @@ std::shared_ptr<XbpMenu> submenuOf(const MenuItem& item) {
     return sub ? *sub : nullptr;
 }
 
+namespace {
+
+// Raises host::Error when `item` would make `menu` its own submenu.
 void CheckNotOwnSubmenu(const XbpMenu& menu, const MenuItem& item) {
     if (submenuOf(item).get() == &menu) {
         throw Error("XbpMenu:addItem", "a menu cannot be its own submenu", {menu.title()});
     }
 }
-
-namespace {
 
 // Appends an entry to a bar or menu, and the platform menu shows it; an entry the platform
 // refuses is not kept. Returns the entry's number.

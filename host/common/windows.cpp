@@ -1,12 +1,15 @@
 // The windows group's shared half: settings kept until a window needs them, presentation
 // parameters, accessors, placement rules, and the checks every driver makes alike.
 #include "driver.h"
-#include "services.h"
 
 #include <host/error.h>
 
 namespace host {
 
+namespace {
+
+// Colours and font from presentation parameters; raises host::Error for a value of the wrong
+// kind. Codes of other window kinds are ignored.
 void applyPresParams(detail::WindowState& w, const PresParams& params) {
     for (const PresParam& p : params) {
         if (p.code == pp::Foreground || p.code == pp::Background) {
@@ -27,11 +30,14 @@ void applyPresParams(detail::WindowState& w, const PresParams& params) {
     }
 }
 
+// Raises host::Error unless the window exists.
 void requireCreated(const detail::WindowState& w, const char* operation) {
     if (!w.created) {
         throw Error(operation, "the window has not been created, or was destroyed");
     }
 }
+
+} // namespace
 
 namespace detail {
 

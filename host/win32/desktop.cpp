@@ -1,6 +1,5 @@
 // The desktop and its monitors on Win32: the virtual screen in host coordinates, the monitor
 // that holds a point, and centring a top-level window on one.
-#include "../common/services.h"
 #include "coords.h"
 #include "driver.h"
 #include "object_state.h"

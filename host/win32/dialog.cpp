@@ -2,7 +2,6 @@
 // with a caption and the native menu bar, or for an undecorated always-on-top dialog such as a
 // tip a topmost popup that never takes the focus) holding a drawing area child that fills its
 // client area.
-#include "../common/services.h"
 #include "coords.h"
 #include "dispatch.h"
 #include "object_state.h"

@@ -3,7 +3,6 @@
 // raised inside a window procedure carried past the system's frames.
 #include "dispatch.h"
 
-#include "../common/services.h"
 #include "coords.h"
 #include "drawing.h"
 #include "driver.h"

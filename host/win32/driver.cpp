@@ -2,7 +2,6 @@
 // the pauses of host threads.
 #include "driver.h"
 
-#include "../common/services.h"
 #include "coords.h"
 #include "dispatch.h"
 #include "drawing.h"

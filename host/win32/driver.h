@@ -6,7 +6,6 @@
 #pragma once
 
 #include "../common/driver.h"
-#include "../common/services.h"
 #include "object_state.h"
 
 namespace host::win32 {

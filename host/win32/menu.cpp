@@ -2,7 +2,6 @@
 // messages to the dialog drive the runtime's callbacks: WM_MENUSELECT marks an entry
 // (itemMarked), WM_UNINITMENUPOPUP and WM_EXITMENULOOP end a menu and the menu mode (endMenu),
 // and WM_COMMAND, which arrives once the menus have closed, runs the chosen entry's action.
-#include "../common/services.h"
 #include "object_state.h"
 #include "system/utf16.h"
 

@@ -1,6 +1,5 @@
 // The confirmation box on Win32: the system's own MessageBoxW.
 #include "../common/driver.h"
-#include "../common/services.h"
 #include "dispatch.h"
 #include "driver.h"
 #include "object_state.h"

@@ -1,7 +1,6 @@
 // Windows on Win32: what every window does (show, place, destroy on its own thread, lock a
 // presentation space). Dialogs and their drawing areas are in dialog.cpp, the window
 // procedure in dispatch.cpp.
-#include "../common/services.h"
 #include "coords.h"
 #include "dispatch.h"
 #include "drawing.h"

@@ -3,7 +3,6 @@
 #include "a11y_notes.h"
 
 #include "../a11y/a11y.h"
-#include "../common/services.h"
 #include "connection.h"
 #include "coords.h"
 #include "menu_state.h"

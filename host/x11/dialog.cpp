@@ -3,7 +3,6 @@
 // child and, once asked for, a menu bar strip above it.
 #include "dialog.h"
 
-#include "../common/services.h"
 #include "a11y_notes.h"
 #include "coords.h"
 #include "drawing.h"

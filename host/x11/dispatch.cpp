@@ -4,7 +4,6 @@
 #include "dispatch.h"
 
 #include "../a11y/a11y.h"
-#include "../common/services.h"
 #include "connection.h"
 #include "coords.h"
 #include "driver.h"

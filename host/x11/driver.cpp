@@ -2,7 +2,6 @@
 #include "driver.h"
 
 #include "../a11y/a11y.h"
-#include "../common/services.h"
 #include "connection.h"
 #include "coords.h"
 #include "desktop.h"

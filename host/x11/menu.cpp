@@ -2,7 +2,6 @@
 // holds the pointer and keyboard grab on its strip window, so every pointer and key event of the
 // session reaches the bar (keys as event::Internal); the bar routes them to the open menus.
 // Callbacks run from handleEvent, inside the program's own event loop.
-#include "../common/services.h"
 #include "a11y_notes.h"
 #include "coords.h"
 #include "menu_state.h"

@@ -3,7 +3,6 @@
 // while it is open, their Paint events are still served, and events the program posted are
 // handed back to the program's queue when the box closes.
 #include "../common/driver.h"
-#include "../common/services.h"
 #include "a11y_notes.h"
 #include "coords.h"
 #include "desktop.h"

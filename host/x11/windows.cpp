@@ -1,7 +1,6 @@
 // Windows and the desktop on X11: what every window does (show, place, lock a presentation
 // space, colours), and mapping a top-level window under a window manager. Dialogs and their
 // drawing areas are in dialog.cpp.
-#include "../common/services.h"
 #include "coords.h"
 #include "desktop.h"
 #include "menu_state.h"

@@ -155,7 +155,6 @@ std::optional<Picture> PortalDesktop(std::string& failure) {
                                 senderPart(g_dbus_connection_get_unique_name(bus.get())) + "/" +
                                 token;
     Answer answer;
-    // Subscribed before the call, so an answer that comes at once is not missed.
     // Subscribed before the call, so an answer that comes at once is not missed. The sender is
     // left open: the portal's unique name is not known yet.
     const guint subscription = g_dbus_connection_signal_subscribe(

@@ -57,6 +57,10 @@ struct Program {
             std::chrono::milliseconds(5000));
         // Keys go to the focused window: under a window manager the dialog is activated as a
         // person would by clicking it; on a bare server the program takes the focus itself.
+        if (!shown) {
+            ADD_FAILURE() << "no painted dialog within 5 s; the program wrote: "
+                          << child->stderrText();
+        }
         const bool focused = shown && x.activate(*dialog);
         EXPECT_TRUE(!shown || focused) << "the dialog does not get the keyboard focus";
         return shown;

@@ -120,7 +120,7 @@ TEST(EndWithEscape, LeavesBothCapturesTheSizeOfTheScreen) {
     ASSERT_TRUE(p.escape());
     for (const char* name : {"FirstDeskPS.bmp", "LastDeskPS.bmp"}) {
         const auto bmp = readBmp(p.folder / name);
-        ASSERT_TRUE(bmp.valid()) << name;
+        ASSERT_TRUE(bmp.valid()) << name << "; the program wrote: " << p.child->stderrText();
         EXPECT_EQ(bmp.width, x.screenWidth()) << name;
         EXPECT_EQ(bmp.height, x.screenHeight()) << name;
         EXPECT_EQ(bmp.bytes.size(), 54u + static_cast<std::size_t>(x.screenWidth()) * 3 *
